@@ -1,0 +1,104 @@
+// The record-set layer: a small Connection / Recordset interface in ADO's
+// shape, implemented by the Jet engine (db/jet) and the ODBC side (db/odbc).
+// The transfer code sees only this, so each direction runs the same loop.
+//
+// Failures are BrenvoError exceptions carrying the provider's number and
+// description, with the provider as source.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "db/ado/value.h"
+
+namespace brenvo::ado {
+
+struct FieldInfo {
+  std::string name;
+  DataType type = adEmpty;
+  long definedSize = 0;  // Text: characters (Jet) or the column size (ODBC)
+  int precision = 0;
+  int scale = 0;
+  bool nullable = true;
+};
+
+enum class OpenMode {
+  Read,    // forward-only reading of the whole table
+  Append,  // AddNew / SetValue / Update, one row per Update
+};
+
+// ADO's CursorLocationEnum.
+enum CursorLocation : int { adUseServer = 2, adUseClient = 3 };
+
+class Recordset {
+ public:
+  virtual ~Recordset() = default;
+
+  virtual int State() const = 0;  // adStateOpen or adStateClosed
+  virtual void Close() = 0;
+
+  // Reading. Eof() is true before the first MoveNext past the last row and
+  // at once for an empty result.
+  virtual bool Eof() const = 0;
+  virtual void MoveNext() = 0;
+  virtual void MoveFirst() = 0;
+
+  virtual int FieldCount() const = 0;
+  virtual const FieldInfo& Field(int i) const = 0;
+  // The current row's value of field i (Null for NULL).
+  virtual const Value& GetValue(int i) const = 0;
+
+  // Appending (OpenMode::Append only): AddNew starts a row with every field
+  // NULL, SetValue fills by position, Update stores it or throws and leaves
+  // the row not stored.
+  virtual void AddNew() = 0;
+  virtual void SetValue(int i, Value v) = 0;
+  virtual void Update() = 0;
+};
+
+class Connection {
+ public:
+  virtual ~Connection() = default;
+
+  // Settings that ADO takes before Open; providers use what applies to them.
+  void SetConnectionTimeout(int seconds) { connectionTimeout_ = seconds; }
+  int ConnectionTimeout() const { return connectionTimeout_; }
+  void SetCursorLocation(CursorLocation c) { cursorLocation_ = c; }
+  CursorLocation GetCursorLocation() const { return cursorLocation_; }
+
+  virtual void Open(const std::string& connectionString) = 0;
+  virtual int State() const = 0;
+  virtual void Close() = 0;
+
+  // A statement without a result set (DELETE, UPDATE, ...). Returns the
+  // number of rows affected when the provider knows it.
+  virtual long long Execute(const std::string& sql) = 0;
+  // A statement with a result set, opened for reading.
+  virtual std::unique_ptr<Recordset> OpenQuery(const std::string& sql) = 0;
+  // A whole table by name.
+  virtual std::unique_ptr<Recordset> OpenTable(const std::string& table, OpenMode mode) = 0;
+
+ private:
+  int connectionTimeout_ = 15;
+  CursorLocation cursorLocation_ = adUseServer;
+};
+
+// Closes the object if it is open and releases it; nothing when already released.
+template <typename T>
+void CloseADO(std::unique_ptr<T>& object) {
+  if (!object) return;
+  if (object->State() == adStateOpen) object->Close();
+  object.reset();
+}
+
+// Opens a connection by its connection string: "Provider=Microsoft.Jet.OLEDB.4.0;..."
+// goes to the Jet engine, "DSN=..." or "Driver=..." to ODBC.
+std::unique_ptr<Connection> CreateConnection(const std::string& connectionString);
+
+// Connection strings are "key=value;key=value"; keys are case-insensitive.
+std::optional<std::string> ConnectionStringValue(const std::string& connectionString, const std::string& key);
+
+}  // namespace brenvo::ado

@@ -1,0 +1,51 @@
+#include "support/test_support.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace brenvo::test {
+
+TempDir::TempDir() {
+  std::random_device rd;
+  auto base = std::filesystem::temp_directory_path();
+  for (;;) {
+    path_ = base / ("brenvo-test-" + std::to_string(rd()));
+    if (std::filesystem::create_directory(path_)) break;
+  }
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::filesystem::path FixturesDir() {
+  const char* env = std::getenv("BRENVO_FIXTURES");
+  if (!env || !*env) return {};
+  std::filesystem::path p(env);
+  std::error_code ec;
+  if (!std::filesystem::exists(p / "README.md", ec)) return {};
+  return std::filesystem::canonical(p, ec);
+}
+
+std::string ReadFile(const std::filesystem::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const std::filesystem::path& p, const std::string& bytes) {
+  std::ofstream f(p, std::ios::binary | std::ios::trunc);
+  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string TestEnv(const std::string& name) {
+  const char* v = std::getenv(("BRENVO_TEST_" + name).c_str());
+  return v ? v : "";
+}
+
+}  // namespace brenvo::test
