@@ -1,0 +1,57 @@
+#include "app/qt_prompter.h"
+
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QThread>
+
+namespace brenvo {
+namespace {
+
+QMessageBox::Icon ToQt(Icon icon) {
+  switch (icon) {
+    case Icon::Information: return QMessageBox::Information;
+    case Icon::Exclamation: return QMessageBox::Warning;
+    case Icon::Critical: return QMessageBox::Critical;
+    case Icon::Question: return QMessageBox::Question;
+    case Icon::None: break;
+  }
+  return QMessageBox::NoIcon;
+}
+
+// The engine's texts break lines with CR LF; a label wants LF alone.
+QString Display(const std::string& text) {
+  QString s = QString::fromStdString(text);
+  s.replace("\r\n", "\n");
+  return s;
+}
+
+// Message boxes belong to the window thread; work running on a worker thread
+// waits there for the answer.
+template <typename F>
+auto OnGuiThread(QWidget* parent, F f) -> decltype(f()) {
+  if (!parent || QThread::currentThread() == parent->thread()) return f();
+  decltype(f()) result{};
+  QMetaObject::invokeMethod(parent, [&] { result = f(); }, Qt::BlockingQueuedConnection);
+  return result;
+}
+
+}  // namespace
+
+void QtPrompter::Message(const std::string& text, const std::string& title, Icon icon) {
+  OnGuiThread(parent_, [&] {
+    QMessageBox box(ToQt(icon), Display(title.empty() ? title_ : title), Display(text), QMessageBox::Ok, parent_);
+    box.exec();
+    return true;
+  });
+}
+
+bool QtPrompter::Ask(const std::string& text, const std::string& title, Icon icon, bool defaultNo) {
+  return OnGuiThread(parent_, [&] {
+    QMessageBox box(ToQt(icon), Display(title.empty() ? title_ : title), Display(text),
+                    QMessageBox::Yes | QMessageBox::No, parent_);
+    box.setDefaultButton(defaultNo ? QMessageBox::No : QMessageBox::Yes);
+    return box.exec() == QMessageBox::Yes;
+  });
+}
+
+}  // namespace brenvo
