@@ -19,6 +19,7 @@ enum DataType : int {
   adDouble = 5,
   adCurrency = 6,
   adDate = 7,
+  adBSTR = 8,  // the text fields of cMySQL's in-memory row sets
   adBoolean = 11,
   adDecimal = 14,
   adTinyInt = 16,
