@@ -1,0 +1,85 @@
+#include "transfer/estimate.h"
+
+#include <cfenv>
+#include <cmath>
+#include <cstdio>
+
+#include "transfer/values.h"
+#include "util/korean.h"
+#include "util/trap.h"
+
+namespace brenvo {
+namespace {
+constexpr const char* kProc = "GetTableInfo";
+constexpr const char* kOwner = "Form Form1";
+
+std::string CountColumn(int32_t count) {
+  if (count == kUnknownRowCount) return "?건";
+  return FormatThousands(count) + "건";
+}
+}  // namespace
+
+int CopyRate(int direction, bool local) {
+  if (direction == 0) return local ? 50 : 15;
+  return 250;
+}
+
+int32_t EstimateSeconds(long long totalRows, int rate) {
+  double seconds = static_cast<double>(totalRows) / rate + 50.0;
+  // nearbyint rounds in the current mode, which is to nearest with ties to even.
+  std::fesetround(FE_TONEAREST);
+  return static_cast<int32_t>(std::nearbyint(seconds));
+}
+
+bool GetTableInfo(Console& console, const TransferServices& services) {
+  std::unique_ptr<ado::Connection> conn;
+  Prompter& p = console.prompter();
+  bool opened = false;
+  bool trapped = !Trap(p, kProc, kOwner, [&] {
+    opened = console.Direction() == 1 ? services.openMySql(conn) : services.openMdb(conn, false);
+  });
+  // An opening that raised has been reported once; counting on a closed
+  // connection would only repeat that report for every ticked table.
+  if (trapped || !opened) return false;
+
+  TableCatalogue& cat = console.catalogue();
+  for (int i = 0; i < cat.Count(); ++i) {
+    CatalogueEntry& e = cat.at(i);
+    if (!e.marked) continue;
+    // A count that cannot be read must not leave an older one in place: a
+    // table taken for empty would still have its target emptied.
+    int32_t count = kUnknownRowCount;
+    Trap(p, kProc, kOwner, [&] {
+      auto rs = conn->OpenQuery("SELECT COUNT(*) FROM " + e.table);
+      if (rs->Eof()) throw BrenvoError(3021, "Either BOF or EOF is True, or the current record has been deleted.");
+      count = static_cast<int32_t>(ValueToInteger(rs->GetValue(0)));
+      ado::CloseADO(rs);
+    });
+    e.expectedRows = count;
+  }
+  Trap(p, kProc, kOwner, [&] { ado::CloseADO(conn); });
+  return true;
+}
+
+void btnTime_Click(Console& console, const TransferServices& services) {
+  console.ClearLog();
+  if (!GetTableInfo(console, services)) return;
+  TableCatalogue& cat = console.catalogue();
+  long long total = 0;
+  for (int i = 0; i < cat.Count(); ++i) {
+    const CatalogueEntry& e = cat.at(i);
+    if (!e.marked) continue;
+    console.SetCurrentTable(i);
+    console.AppendLog(rpad(e.table, 20, ".") + LPad(CountColumn(e.expectedRows), 10, "."));
+    if (e.expectedRows > 0) total += e.expectedRows;
+  }
+  console.AppendLog(std::string(30, '-'));
+  console.AppendLog(rpad("총건수", 20, ".") + LPad(FormatThousands(total) + "건", 10, "."));
+  int rate = CopyRate(console.Direction(), console.Checked(Control::chkLocal));
+  int32_t secs = EstimateSeconds(total, rate);
+  char hms[48];
+  std::snprintf(hms, sizeof hms, "%02d:%02d:%02d", secs / 3600, secs % 3600 / 60, secs % 60);
+  console.AppendLog("예상시간(초당 " + std::to_string(rate) + "건) " + hms);
+}
+
+}  // namespace brenvo
