@@ -25,4 +25,19 @@ inline std::vector<std::string> CsHostList(const SettingsStore& s, const std::st
   return out;
 }
 
+// The management server (in-house database kv_inhouse, management tables
+// app_admin); key "AdminServer".
+inline constexpr const char* kDefaultAdminServer = "203.0.113.10";
+inline std::string AdminServerAddress(const SettingsStore& s, const std::string& programTitle) {
+  return s.Get(programTitle, "Config", "AdminServer", kDefaultAdminServer);
+}
+
+// The update server that holds the checker and the replacement program; key
+// "UpdateServer". The value goes between "http://" and the download path, so
+// it may carry a port ("host:8080").
+inline constexpr const char* kDefaultUpdateServer = "203.0.113.30";
+inline std::string UpdateServerAddress(const SettingsStore& s, const std::string& programTitle) {
+  return s.Get(programTitle, "Config", "UpdateServer", kDefaultUpdateServer);
+}
+
 }  // namespace brenvo
