@@ -4,6 +4,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QString>
+#include <map>
 
 namespace brenvo {
 namespace {
@@ -42,7 +43,25 @@ class IniSettingsStore : public SettingsStore {
   std::string folder_;
 };
 
+class MemorySettingsStore : public SettingsStore {
+ public:
+  std::string Get(const std::string& app, const std::string& section, const std::string& key,
+                  const std::string& defaultValue) const override {
+    auto it = values_.find(app + '\x1f' + section + '\x1f' + key);
+    return it == values_.end() ? defaultValue : it->second;
+  }
+  void Save(const std::string& app, const std::string& section, const std::string& key,
+            const std::string& value) override {
+    values_[app + '\x1f' + section + '\x1f' + key] = value;
+  }
+
+ private:
+  std::map<std::string, std::string> values_;
+};
+
 }  // namespace
+
+std::unique_ptr<SettingsStore> MakeMemorySettingsStore() { return std::make_unique<MemorySettingsStore>(); }
 
 std::unique_ptr<SettingsStore> MakeIniSettingsStore(const std::string& folder) {
   return std::make_unique<IniSettingsStore>(folder);

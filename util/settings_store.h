@@ -22,4 +22,7 @@ class SettingsStore {
 // otherwise the INI files live in folder (tests use a temporary one).
 std::unique_ptr<SettingsStore> MakeIniSettingsStore(const std::string& folder = {});
 
+// Settings held in memory for one process (the command-line tools).
+std::unique_ptr<SettingsStore> MakeMemorySettingsStore();
+
 }  // namespace brenvo
