@@ -28,6 +28,8 @@
 
 #include "app/qt_prompter.h"
 #include "transfer/console_state.h"
+#include "transfer/copy_run.h"
+#include "transfer/estimate.h"
 #include "util/korean.h"
 #include "util/log_file.h"
 #include "util/paths.h"
@@ -85,6 +87,7 @@ FrmMain::FrmMain(SettingsStore& settings, Prompter* prompter, std::string progra
   openFolder = [](const std::string& folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(Q(folder))); };
   startProgram = [](const std::string& program) { QProcess::startDetached(Q(program), {}); };
   BuildWidgets();
+  services = DefaultTransferServices(*this);
   Form_Load();
 }
 
@@ -159,6 +162,7 @@ void FrmMain::BuildWidgets() {
   steps->addWidget(ui_.Label3, row++, 0, 1, 4);
   steps->addWidget(label("◇ 4단계:"), row, 0);
   ui_.cmdStart = button("작업시작");
+  connect(ui_.cmdStart, &QPushButton::clicked, this, [this] { cmdStart_Click(); });
   steps->addWidget(ui_.cmdStart, row, 1);
   ui_.chkE_FAIL = check("E_FAIL 자동해결");
   steps->addWidget(ui_.chkE_FAIL, row, 2, 1, 2);
@@ -170,6 +174,7 @@ void FrmMain::BuildWidgets() {
   ui_.chkLocal = check("로컬계산");
   connect(ui_.chkLocal, &QCheckBox::toggled, this, [this] { chkLocal_Click(); });
   ui_.btnTime = button("예상시간");
+  connect(ui_.btnTime, &QPushButton::clicked, this, [this] { btnTime_Click(); });
   ui_.btnDump = button("지금dump");
   ui_.cmdBugReport = button("ODBC 어떤 버그?");
   connect(ui_.cmdBugReport, &QPushButton::clicked, this, [this] { cmdBugReport_Click(); });
@@ -491,6 +496,32 @@ bool FrmMain::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
-void FrmMain::closeEvent(QCloseEvent* event) { event->accept(); }
+template <typename F>
+void FrmMain::RunBusy(F&& f) {
+  if (busy_) return;
+  busy_ = true;
+  ui_.frames[0]->setEnabled(false);
+  ui_.frames[2]->setEnabled(false);
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  f();
+  QApplication::restoreOverrideCursor();
+  ui_.frames[0]->setEnabled(true);
+  ui_.frames[2]->setEnabled(true);
+  busy_ = false;
+}
+
+void FrmMain::btnTime_Click() {
+  RunBusy([this] { brenvo::btnTime_Click(*this, services); });
+}
+
+void FrmMain::cmdStart_Click() {
+  RunBusy([this] { brenvo::cmdStart_Click(*this, services); });
+}
+
+// A run in progress cannot be abandoned halfway: the window stays until it returns.
+void FrmMain::closeEvent(QCloseEvent* event) {
+  if (busy_) event->ignore();
+  else event->accept();
+}
 
 }  // namespace brenvo

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "transfer/console.h"
+#include "transfer/services.h"
 
 class QCheckBox;
 class QComboBox;
@@ -84,6 +85,14 @@ class FrmMain : public QWidget, public Console {
   void MakeCsDBName();
   void InitTableList();
 
+  // The buttons whose work lives in the engine; each runs to its end before
+  // the window takes the next input.
+  void btnTime_Click();
+  void cmdStart_Click();
+
+  // The connection procedures the engine calls; tests may replace them.
+  TransferServices services;
+
   // How documents, folders and programs are opened; tests replace them.
   std::function<void(const std::string& path)> openDocument;
   std::function<void(const std::string& folder)> openFolder;
@@ -142,6 +151,10 @@ class FrmMain : public QWidget, public Console {
   TableCatalogue catalogue_;
   std::vector<long long> tableNumbers_;
   bool syncingList_ = false;
+  bool busy_ = false;
+  // Runs one engine handler with the window's input shut until it returns.
+  template <typename F>
+  void RunBusy(F&& f);
   Controls ui_;
 };
 

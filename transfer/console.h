@@ -4,6 +4,7 @@
 // chores runs against this, so none of them needs a window to run.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "transfer/catalogue.h"
@@ -11,6 +12,10 @@
 #include "util/settings_store.h"
 
 namespace brenvo {
+
+namespace mysql {
+class DirectDb;
+}
 
 // The window's controls the engine reads or writes, by their on-screen names.
 enum class Control {
@@ -77,6 +82,11 @@ class Console {
 
   // Lets the window repaint during long work; a no-op without a window.
   virtual void Refresh() {}
+
+  // Window fields that live as long as the window: the one direct MySQL
+  // connection (DBConnect .. DBClose) and the ODBC driver path once found.
+  std::shared_ptr<mysql::DirectDb> directDb;
+  std::string odbcDriverPathCache;
 };
 
 }  // namespace brenvo
