@@ -1,0 +1,42 @@
+// The layout of one stored row (Jet 4), bytes [0, n):
+//
+//   0        2  number of columns when the row was written
+//   2        the fixed-length area; a fixed column sits at 2 + its offset
+//   ...      variable-length data
+//   n-m-4-2k 2  offset of variable slot k (k = 0..v, slot v is the end of
+//               the variable data); the table runs backwards from the end
+//   n-m-2    2  v, the number of variable slots in this row
+//   n-m      m  null mask, m = (columns + 7) / 8; bit c set = column number c
+//               holds a value. A Yes/No column's value is its bit.
+//
+// Columns added after a row was written are beyond its column count, fixed
+// columns beyond its fixed count, variable ones beyond v: all read as NULL.
+#pragma once
+
+#include <cstdint>
+
+#include "db/jet/table_def.h"
+
+namespace brenvo::jet {
+
+class RowReader {
+ public:
+  // Checks the row's trailer against its length; throws when damaged.
+  RowReader(ByteView row, const TableDef& table);
+
+  // False for NULL. For Yes/No columns the bit is the value.
+  bool HasValue(const ColumnDef& c) const;
+  // The column's stored bytes (only when HasValue and not Yes/No).
+  ByteView Bytes(const ColumnDef& c) const;
+
+ private:
+  ByteView row_;
+  uint16_t columns_ = 0;
+  uint16_t fixedColumns_ = 0;
+  uint16_t varColumns_ = 0;
+  size_t maskPos_ = 0;
+  size_t varTablePos_ = 0;  // offset of slot 0's entry
+  size_t varAreaEnd_ = 0;   // the variable data may not run into the trailer
+};
+
+}  // namespace brenvo::jet

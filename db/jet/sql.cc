@@ -1,0 +1,1 @@
+#include "db/jet/jet_errors.h"

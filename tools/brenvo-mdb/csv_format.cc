@@ -1,0 +1,139 @@
+#include "tools/brenvo-mdb/csv_format.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+
+#include "db/jet/column_value.h"
+
+namespace brenvo::mdb {
+
+namespace {
+
+template <typename F>
+std::string Shortest(F v) {
+  if (v == 0) return "0";  // also -0
+  char buf[512];
+  auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
+  return std::string(buf, r.ptr);
+}
+
+}  // namespace
+
+std::string FormatDouble(double d) { return Shortest(d); }
+std::string FormatFloat(float f) { return Shortest(f); }
+
+std::string FormatGuid(const ado::Guid& g) {
+  const auto& b = g.bytes;
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", b[3], b[2],
+                b[1], b[0], b[5], b[4], b[7], b[6], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
+  return buf;
+}
+
+void AppendCsvText(std::string_view s, std::string& out) {
+  bool quote = s.empty() || s.front() == ' ' || s.front() == '\t' || s.back() == ' ' || s.back() == '\t' ||
+               s.find_first_of(",\"\r\n") != std::string_view::npos;
+  if (!quote) {
+    out.append(s);
+    return;
+  }
+  out.push_back('"');
+  for (char c : s) {
+    if (c == '"') out.push_back('"');
+    out.push_back(c);
+  }
+  out.push_back('"');
+}
+
+void AppendCsvField(const ado::Value& v, std::string& out) {
+  struct Visitor {
+    std::string& out;
+    void operator()(const ado::Null&) {}
+    void operator()(bool b) { out.push_back(b ? '1' : '0'); }
+    void operator()(int64_t i) {
+      char buf[24];
+      auto r = std::to_chars(buf, buf + sizeof buf, i);
+      out.append(buf, r.ptr);
+    }
+    void operator()(double d) { out += FormatDouble(d); }
+    void operator()(float f) { out += FormatFloat(f); }
+    void operator()(const std::string& s) { AppendCsvText(s, out); }
+    void operator()(const ado::DateTime& d) { out += ado::FormatDateTime(d); }
+    void operator()(const ado::Currency& c) {
+      uint64_t mag = c.scaled < 0 ? 0 - static_cast<uint64_t>(c.scaled) : static_cast<uint64_t>(c.scaled);
+      char buf[40];
+      std::snprintf(buf, sizeof buf, "%s%llu.%04llu", c.scaled < 0 ? "-" : "",
+                    static_cast<unsigned long long>(mag / 10000), static_cast<unsigned long long>(mag % 10000));
+      out += buf;
+    }
+    void operator()(const ado::Decimal& d) { out += d.text; }
+    void operator()(const ado::Guid& g) { out += FormatGuid(g); }
+    void operator()(const ado::Bytes& b) {
+      static const char* hex = "0123456789ABCDEF";
+      for (uint8_t x : b) {
+        out.push_back(hex[x >> 4]);
+        out.push_back(hex[x & 15]);
+      }
+    }
+  };
+  std::visit(Visitor{out}, v);
+}
+
+std::string SchemaText(const jet::Database& db, const std::string& name) {
+  const jet::TableDef& t = db.Table(name);
+  std::string s = "table: " + name + "\n  csv: " + name + ".csv\n  rows: " + std::to_string(t.rowCount) +
+                  "\n  columns:\n";
+  int n = 0;
+  for (const auto& c : t.columns) {
+    s += "    " + std::to_string(++n) + ". " + c.name + ": " + jet::TypeName(c.type) + ", length " +
+         std::to_string(c.length) + " bytes";
+    if (c.type == jet::kColText) s += ", " + std::to_string(c.length / 2) + " chars";
+    if (c.type == jet::kColNumeric)
+      s += ", precision " + std::to_string(c.precision) + ", scale " + std::to_string(c.scale);
+    if (c.IsAutoNumber()) s += ", autonumber";
+    if (c.IsFixed()) s += ", fixed";
+    if ((c.type == jet::kColText || c.type == jet::kColMemo) && c.IsCompressed()) s += ", compressed unicode";
+    s += "\n";
+  }
+  if (t.indexes.empty()) {
+    s += "  indexes: none\n";
+    return s;
+  }
+  s += "  indexes:\n";
+  for (const auto& l : t.indexes) {
+    const jet::RealIndex& r = t.realIndexes[l.realIndex];
+    // A real index that backs the primary key is unique whatever its flags say.
+    bool backsPrimary = std::any_of(t.indexes.begin(), t.indexes.end(), [&](const jet::LogicalIndex& o) {
+      return o.realIndex == l.realIndex && o.kind == jet::kIdxKindPrimary;
+    });
+    s += "    " + l.name + ": (";
+    for (size_t k = 0; k < r.columns.size(); ++k) {
+      const jet::ColumnDef* c = t.ColumnByNumber(r.columns[k].number);
+      if (k) s += ", ";
+      s += (c ? c->name : "?") + (r.columns[k].ascending ? " asc" : " desc");
+    }
+    s += ")";
+    if (l.kind == jet::kIdxKindPrimary) s += " primary";
+    if ((r.flags & jet::kIdxFlagUnique) || backsPrimary) s += " unique";
+    if (l.kind == jet::kIdxKindForeign) s += " foreign-key";
+    if (r.flags & jet::kIdxFlagRequired) s += " required";
+    if (r.flags & jet::kIdxFlagIgnoreNulls) s += " ignore-nulls";
+    s += "\n";
+  }
+  return s;
+}
+
+std::string SchemaFileText(const jet::Database& db, const std::string& fileName) {
+  std::string s = "file: " + fileName + "\nformat: V2000 [VERSION_4]\n";
+  auto tables = db.UserTables();
+  std::stable_sort(tables.begin(), tables.end(), [](const std::string& a, const std::string& b) {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+      return std::tolower(static_cast<unsigned char>(x)) < std::tolower(static_cast<unsigned char>(y));
+    });
+  });
+  for (const auto& t : tables) s += "\n" + SchemaText(db, t);
+  return s;
+}
+
+}  // namespace brenvo::mdb

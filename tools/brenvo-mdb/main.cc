@@ -1,0 +1,118 @@
+// brenvo-mdb: look into a Jet 4 database without Access.
+//
+//   brenvo-mdb tables FILE            user tables, catalogue order
+//   brenvo-mdb schema FILE [TABLE]    columns and indexes
+//   brenvo-mdb count FILE TABLE       stored row count
+//   brenvo-mdb export FILE TABLE      CSV on standard output
+//
+// Every command takes --password PW. Exit status: 0 done, 1 the engine
+// refused or failed (message on standard error), 2 wrong usage.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "db/jet/column_value.h"
+#include "db/jet/database.h"
+#include "db/jet/table_scan.h"
+#include "tools/brenvo-mdb/csv_format.h"
+#include "util/error.h"
+
+using namespace brenvo;
+
+namespace {
+
+int Usage() {
+  std::fputs(
+      "usage: brenvo-mdb [--password PW] tables FILE\n"
+      "       brenvo-mdb [--password PW] schema FILE [TABLE]\n"
+      "       brenvo-mdb [--password PW] count FILE TABLE\n"
+      "       brenvo-mdb [--password PW] export FILE TABLE\n",
+      stderr);
+  return 2;
+}
+
+bool WriteOut(const std::string& s) { return std::fwrite(s.data(), 1, s.size(), stdout) == s.size(); }
+
+std::string BaseName(const std::string& path) {
+  auto p = path.find_last_of('/');
+  return p == std::string::npos ? path : path.substr(p + 1);
+}
+
+int Export(const jet::Database& db, const std::string& name) {
+  const jet::TableDef& t = db.Table(name);
+  std::string out;
+  out.reserve(1 << 20);
+  for (size_t i = 0; i < t.columns.size(); ++i) {
+    if (i) out.push_back(',');
+    mdb::AppendCsvText(t.columns[i].name, out);
+  }
+  out += "\r\n";
+  jet::TableScan scan(db.File(), t);
+  jet::RowBytes row;
+  std::vector<uint8_t> scratch;
+  while (scan.Next(row)) {
+    jet::RowReader r(row.bytes, t);
+    for (size_t i = 0; i < t.columns.size(); ++i) {
+      if (i) out.push_back(',');
+      mdb::AppendCsvField(jet::DecodeValue(db.File(), r, t.columns[i], scratch), out);
+    }
+    out += "\r\n";
+    if (out.size() >= (1 << 20) - 65536) {
+      if (!WriteOut(out)) return 1;
+      out.clear();
+    }
+  }
+  if (!WriteOut(out) || std::fflush(stdout) != 0) {
+    std::fputs("brenvo-mdb: cannot write the output\n", stderr);
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string password;
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--password") == 0) {
+      if (i + 1 >= argc) return Usage();
+      password = argv[++i];
+    } else if (std::strncmp(argv[i], "--password=", 11) == 0) {
+      password = argv[i] + 11;
+    } else {
+      args.emplace_back(argv[i]);
+    }
+  }
+  if (args.size() < 2) return Usage();
+  const std::string& cmd = args[0];
+  const std::string& file = args[1];
+  try {
+    if (cmd == "tables" && args.size() == 2) {
+      auto db = jet::Database::Open(file, password);
+      std::string s;
+      for (const auto& t : db->UserTables()) s += t + "\n";
+      return WriteOut(s) ? 0 : 1;
+    }
+    if (cmd == "schema" && (args.size() == 2 || args.size() == 3)) {
+      auto db = jet::Database::Open(file, password);
+      return WriteOut(args.size() == 3 ? mdb::SchemaText(*db, args[2]) : mdb::SchemaFileText(*db, BaseName(file)))
+                 ? 0
+                 : 1;
+    }
+    if (cmd == "count" && args.size() == 3) {
+      auto db = jet::Database::Open(file, password);
+      return WriteOut(std::to_string(db->Table(args[2]).rowCount) + "\n") ? 0 : 1;
+    }
+    if (cmd == "export" && args.size() == 3) {
+      auto db = jet::Database::Open(file, password);
+      return Export(*db, args[2]);
+    }
+  } catch (...) {
+    ErrorInfo e = DescribeCurrentException();
+    std::fprintf(stderr, "brenvo-mdb: Error %ld (%s)\n", e.number, e.description.c_str());
+    return 1;
+  }
+  return Usage();
+}
