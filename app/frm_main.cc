@@ -27,6 +27,7 @@
 #include <ctime>
 
 #include "app/qt_prompter.h"
+#include "db/mysql/cmysql.h"
 #include "transfer/console_state.h"
 #include "transfer/copy_run.h"
 #include "transfer/estimate.h"
@@ -86,6 +87,8 @@ FrmMain::FrmMain(SettingsStore& settings, Prompter* prompter, std::string progra
   openDocument = [](const std::string& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path))); };
   openFolder = [](const std::string& folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(Q(folder))); };
   startProgram = [](const std::string& program) { QProcess::startDetached(Q(program), {}); };
+  // The workstation's own server ("localhost") is reached through its socket.
+  mysql::UseLocalSocket(settings_.Get(kProgramTitle, "Config", "LocalSocket", ""));
   BuildWidgets();
   services = DefaultTransferServices(*this);
   Form_Load();

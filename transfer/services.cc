@@ -1,5 +1,6 @@
 #include "transfer/services.h"
 
+#include "db/mysql/direct_db.h"
 #include "util/error.h"
 
 namespace brenvo {
@@ -14,8 +15,16 @@ TransferServices DefaultTransferServices(Console& console) {
     console.prompter().Message("Error 3706 (Provider cannot be found. It may not be properly installed.) in procedure OpenMySQL of Form Form1");
     return false;
   };
-  s.dbConnect = [](const std::string&, const std::string&, const std::string&, const std::string&) { return false; };
-  s.dbClose = [] {};
+  s.dbConnect = [&console](const std::string& host, const std::string& user, const std::string& password,
+                            const std::string& database) {
+    if (!console.directDb)
+      console.directDb = std::make_shared<mysql::DirectDb>(
+          console.prompter(), [&console](const std::string& line) { console.AppendLogFile(line); });
+    return console.directDb->DBConnect(host, user, password, database);
+  };
+  s.dbClose = [&console] {
+    if (console.directDb) console.directDb->DBClose();
+  };
   return s;
 }
 

@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "db/mysql/cmysql.h"
 #include "transfer/console_state.h"
 #include "transfer/copy_run.h"
 #include "transfer/services.h"
@@ -112,6 +113,7 @@ int main(int argc, char** argv) {
   auto settings = MakeMemorySettingsStore();
   settings->Save("Brenvo", "Config", "AppPath", appPath);
   for (const auto& [k, v] : config) settings->Save(kProgramTitle, "Config", k, v);
+  mysql::UseLocalSocket(settings->Get(kProgramTitle, "Config", "LocalSocket", ""));
   CliPrompter prompter(yes);
   ConsoleState console(prompter, *settings, logDir);
   console.SetDirection(direction);
