@@ -1,9 +1,149 @@
+// The Jet engine behind the record-set interface: a connection is an open
+// Database (shared with the record sets it opened, so a record set stays
+// readable until it is closed), record sets are Query cursors.
 #include "db/jet/jet_connection.h"
 
-#include "util/error.h"
+#include "db/jet/jet_errors.h"
+#include "db/jet/query.h"
 
 namespace brenvo::jet {
-std::unique_ptr<ado::Connection> MakeJetConnection() {
-  throw BrenvoError(3706, "The Jet engine is not built yet", "Microsoft JET Database Engine");
+namespace {
+
+constexpr const char* kAdoConnection = "ADODB.Connection";
+constexpr const char* kAdoRecordset = "ADODB.Recordset";
+
+[[noreturn]] void ThrowClosed(const char* source) {
+  throw BrenvoError(kErrObjectClosed, "Operation is not allowed when the object is closed.", source);
 }
+
+class JetRecordset : public ado::Recordset {
+ public:
+  explicit JetRecordset(std::unique_ptr<Query> q) : query_(std::move(q)) { Fetch(); }
+
+  int State() const override { return query_ ? ado::adStateOpen : ado::adStateClosed; }
+  void Close() override {
+    if (!query_) ThrowClosed(kAdoRecordset);
+    query_.reset();
+    values_.clear();
+  }
+  bool Eof() const override {
+    Need();
+    return eof_;
+  }
+  void MoveNext() override {
+    Need();
+    if (eof_) NoCurrent();
+    Fetch();
+  }
+  void MoveFirst() override {
+    Need();
+    query_->Rewind();
+    Fetch();
+  }
+  int FieldCount() const override {
+    Need();
+    return static_cast<int>(query_->Fields().size());
+  }
+  const ado::FieldInfo& Field(int i) const override {
+    Need();
+    if (i < 0 || i >= FieldCount())
+      throw BrenvoError(3265, "Item cannot be found in the collection corresponding to the requested name or ordinal.",
+                        kAdoRecordset);
+    return query_->Fields()[static_cast<size_t>(i)];
+  }
+  const ado::Value& GetValue(int i) const override {
+    Field(i);
+    if (eof_) NoCurrent();
+    return values_[static_cast<size_t>(i)];
+  }
+  void AddNew() override { ReadOnly(); }
+  void SetValue(int, ado::Value) override { ReadOnly(); }
+  void Update() override { ReadOnly(); }
+
+ private:
+  void Need() const {
+    if (!query_) ThrowClosed(kAdoRecordset);
+  }
+  [[noreturn]] static void NoCurrent() {
+    throw BrenvoError(kErrNoCurrentRecord,
+                      "Either BOF or EOF is True, or the current record has been deleted. Requested operation "
+                      "requires a current record.",
+                      kAdoRecordset);
+  }
+  [[noreturn]] static void ReadOnly() {
+    throw BrenvoError(kErrNotCapable,
+                      "Current Recordset does not support updating. This may be a limitation of the provider, or of "
+                      "the selected locktype.",
+                      kAdoRecordset);
+  }
+  void Fetch() { eof_ = !query_->Next(values_); }
+
+  std::unique_ptr<Query> query_;
+  std::vector<ado::Value> values_;
+  bool eof_ = true;
+};
+
+class JetConnection : public ado::Connection {
+ public:
+  void Open(const std::string& connectionString) override {
+    if (db_) throw BrenvoError(kErrObjectOpen, "Operation is not allowed when the object is open.", kAdoConnection);
+    std::string path = ado::ConnectionStringValue(connectionString, "Data Source").value_or("");
+    std::string password = ado::ConnectionStringValue(connectionString, "Jet OLEDB:Database Password").value_or("");
+    if (path.empty()) ThrowFileNotFound(path);
+    db_ = Database::Open(path, password);
+  }
+  int State() const override { return db_ ? ado::adStateOpen : ado::adStateClosed; }
+  void Close() override {
+    if (!db_) ThrowClosed(kAdoConnection);
+    db_.reset();
+  }
+
+  long long Execute(const std::string& text) override {
+    Need();
+    sql::Statement st = sql::Parse(text);
+    if (std::holds_alternative<sql::DeleteStatement>(st)) {
+      db_->Table(std::get<sql::DeleteStatement>(st).table);
+      ThrowNotCapable("Deleting rows is not supported by this Jet engine yet.");
+    }
+    // A SELECT through Execute is evaluated and its rows discarded, as ADO
+    // would hand back a record set the caller does not keep.
+    Query q(db_, std::move(std::get<sql::SelectStatement>(st)));
+    std::vector<ado::Value> row;
+    long long n = 0;
+    while (q.Next(row)) ++n;
+    return n;
+  }
+
+  std::unique_ptr<ado::Recordset> OpenQuery(const std::string& text) override {
+    Need();
+    sql::Statement st = sql::Parse(text);
+    if (!std::holds_alternative<sql::SelectStatement>(st))
+      ThrowSyntax("The statement returns no rows; use Execute for '" + text + "'.");
+    return std::make_unique<JetRecordset>(
+        std::make_unique<Query>(db_, std::move(std::get<sql::SelectStatement>(st))));
+  }
+
+  std::unique_ptr<ado::Recordset> OpenTable(const std::string& table, ado::OpenMode mode) override {
+    Need();
+    if (mode == ado::OpenMode::Append) {
+      db_->Table(table);
+      ThrowNotCapable("Appending rows is not supported by this Jet engine yet.");
+    }
+    sql::SelectStatement st;
+    st.items.emplace_back();
+    st.table = table;
+    return std::make_unique<JetRecordset>(std::make_unique<Query>(db_, std::move(st)));
+  }
+
+ private:
+  void Need() const {
+    if (!db_) ThrowClosed(kAdoConnection);
+  }
+  std::shared_ptr<const Database> db_;
+};
+
+}  // namespace
+
+std::unique_ptr<ado::Connection> MakeJetConnection() { return std::make_unique<JetConnection>(); }
+
 }  // namespace brenvo::jet

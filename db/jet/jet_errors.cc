@@ -38,6 +38,10 @@ void ThrowNoValue() {
 
 void ThrowSyntax(const std::string& description) { throw BrenvoError(kErrSyntax, description, kJetSource); }
 
+void ThrowTypeMismatch() {
+  throw BrenvoError(kErrTypeMismatch, "Data type mismatch in criteria expression.", kJetSource);
+}
+
 void ThrowNotCapable(const std::string& what) { throw BrenvoError(kErrNotCapable, what, kJetSource); }
 
 }  // namespace brenvo::jet

@@ -9,6 +9,7 @@
 //   -2147217865 (0x80040E37)           unknown table
 //   -2147217904 (0x80040E10)           unknown column ("No value given ...")
 //   -2147217900 (0x80040E14)           SQL syntax error / unsupported statement
+//   -2147217913 (0x80040E07)           "Data type mismatch in criteria expression."
 //   -2147217887 (0x80040E21)           a request the engine cannot carry out
 //                                      (for example appending before writing
 //                                      is built)
@@ -29,6 +30,7 @@ inline constexpr long kErrPassword = -2147217843;
 inline constexpr long kErrNoTable = -2147217865;
 inline constexpr long kErrNoValue = -2147217904;
 inline constexpr long kErrSyntax = -2147217900;
+inline constexpr long kErrTypeMismatch = -2147217913;
 inline constexpr long kErrNotCapable = -2147217887;
 inline constexpr long kErrObjectClosed = 3704;
 inline constexpr long kErrObjectOpen = 3705;
@@ -43,6 +45,7 @@ inline constexpr long kErrNoCurrentRecord = 3021;
 [[noreturn]] void ThrowNoTable(const std::string& name);
 [[noreturn]] void ThrowNoValue();
 [[noreturn]] void ThrowSyntax(const std::string& description);
+[[noreturn]] void ThrowTypeMismatch();
 [[noreturn]] void ThrowNotCapable(const std::string& what);
 
 }  // namespace brenvo::jet
