@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "db/jet/column_value.h"
+#include "db/jet/table_scan.h"
 
 namespace brenvo::mdb {
 
@@ -78,6 +79,34 @@ void AppendCsvField(const ado::Value& v, std::string& out) {
     }
   };
   std::visit(Visitor{out}, v);
+}
+
+bool ExportCsv(const jet::Database& db, const std::string& name, const std::function<bool(std::string_view)>& sink) {
+  constexpr size_t kChunk = 1 << 20;
+  const jet::TableDef& t = db.Table(name);
+  std::string out;
+  out.reserve(kChunk + 65536);
+  for (size_t i = 0; i < t.columns.size(); ++i) {
+    if (i) out.push_back(',');
+    AppendCsvText(t.columns[i].name, out);
+  }
+  out += "\r\n";
+  jet::TableScan scan(db.File(), t);
+  jet::RowBytes row;
+  std::vector<uint8_t> scratch;
+  while (scan.Next(row)) {
+    jet::RowReader r(row.bytes, t);
+    for (size_t i = 0; i < t.columns.size(); ++i) {
+      if (i) out.push_back(',');
+      AppendCsvField(jet::DecodeValue(db.File(), r, t.columns[i], scratch), out);
+    }
+    out += "\r\n";
+    if (out.size() >= kChunk) {
+      if (!sink(out)) return false;
+      out.clear();
+    }
+  }
+  return sink(out);
 }
 
 std::string SchemaText(const jet::Database& db, const std::string& name) {

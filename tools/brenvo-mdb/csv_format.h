@@ -8,7 +8,9 @@
 //     binary as uppercase hex, GUIDs as {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "db/ado/value.h"
 #include "db/jet/database.h"
@@ -23,6 +25,11 @@ void AppendCsvText(std::string_view s, std::string& out);
 std::string FormatDouble(double d);
 std::string FormatFloat(float f);
 std::string FormatGuid(const ado::Guid& g);
+
+// The CSV export of a table in scan order, handed to sink in pieces of
+// about a megabyte (memory stays flat in the table's size). A false from
+// sink stops the export and gives false.
+bool ExportCsv(const jet::Database& db, const std::string& table, const std::function<bool(std::string_view)>& sink);
 
 // The schema listing of one table (the "table:" block) and of a file.
 std::string SchemaText(const jet::Database& db, const std::string& table);

@@ -12,9 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "db/jet/column_value.h"
 #include "db/jet/database.h"
-#include "db/jet/table_scan.h"
 #include "tools/brenvo-mdb/csv_format.h"
 #include "util/error.h"
 
@@ -40,30 +38,10 @@ std::string BaseName(const std::string& path) {
 }
 
 int Export(const jet::Database& db, const std::string& name) {
-  const jet::TableDef& t = db.Table(name);
-  std::string out;
-  out.reserve(1 << 20);
-  for (size_t i = 0; i < t.columns.size(); ++i) {
-    if (i) out.push_back(',');
-    mdb::AppendCsvText(t.columns[i].name, out);
-  }
-  out += "\r\n";
-  jet::TableScan scan(db.File(), t);
-  jet::RowBytes row;
-  std::vector<uint8_t> scratch;
-  while (scan.Next(row)) {
-    jet::RowReader r(row.bytes, t);
-    for (size_t i = 0; i < t.columns.size(); ++i) {
-      if (i) out.push_back(',');
-      mdb::AppendCsvField(jet::DecodeValue(db.File(), r, t.columns[i], scratch), out);
-    }
-    out += "\r\n";
-    if (out.size() >= (1 << 20) - 65536) {
-      if (!WriteOut(out)) return 1;
-      out.clear();
-    }
-  }
-  if (!WriteOut(out) || std::fflush(stdout) != 0) {
+  bool ok = mdb::ExportCsv(db, name, [](std::string_view piece) {
+    return std::fwrite(piece.data(), 1, piece.size(), stdout) == piece.size();
+  });
+  if (!ok || std::fflush(stdout) != 0) {
     std::fputs("brenvo-mdb: cannot write the output\n", stderr);
     return 1;
   }
