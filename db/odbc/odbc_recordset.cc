@@ -1,0 +1,340 @@
+#include "db/odbc/odbc_recordset.h"
+
+#include <algorithm>
+
+#include "util/error.h"
+
+namespace brenvo::odbc {
+namespace {
+
+size_t g_sliceRows = 5000;
+
+constexpr const char* kAdoSource = "ADODB.Recordset";
+
+[[noreturn]] void NoCurrentRecord() {
+  throw BrenvoError(3021,
+                    "Either BOF or EOF is True, or the current record has been deleted. Requested operation "
+                    "requires a current record.",
+                    kAdoSource);
+}
+
+[[noreturn]] void NotSupported() {
+  throw BrenvoError(3251, "Current Recordset does not support updating. This may be a limitation of the provider, "
+                          "or of the selected locktype.",
+                    kAdoSource);
+}
+
+[[noreturn]] void Closed() {
+  throw BrenvoError(3704, "Operation is not allowed when the object is closed.", kAdoSource);
+}
+
+[[noreturn]] void BadIndex() {
+  throw BrenvoError(3265, "Item cannot be found in the collection corresponding to the requested name or ordinal.",
+                    kAdoSource);
+}
+
+StmtHandle NewStatement(SQLHDBC dbc) {
+  StmtHandle s;
+  Check(SQLAllocHandle(SQL_HANDLE_STMT, dbc, s.out()), SQL_HANDLE_DBC, dbc, "SQLAllocHandle");
+  return s;
+}
+
+void ExecDirect(SQLHSTMT stmt, const std::string& sql) {
+  std::u16string w = Utf8ToUtf16(sql);
+  Check(SQLExecDirectW(stmt, W(w), static_cast<SQLINTEGER>(w.size())), SQL_HANDLE_STMT, stmt, "SQLExecDirect");
+}
+
+// The primary-key columns of table, in key order.
+std::vector<std::string> PrimaryKey(SQLHDBC dbc, const std::string& table) {
+  StmtHandle s = NewStatement(dbc);
+  std::u16string t = Utf8ToUtf16(table);
+  SQLRETURN rc = SQLPrimaryKeysW(s.get(), nullptr, 0, nullptr, 0, W(t), static_cast<SQLSMALLINT>(t.size()));
+  if (!Ok(rc)) return {};
+  std::vector<std::pair<int, std::string>> keys;
+  while (Ok(SQLFetch(s.get()))) {
+    SQLWCHAR name[512];
+    SQLLEN len = 0;
+    SQLSMALLINT seq = 0;
+    SQLLEN seqInd = 0;
+    if (!Ok(SQLGetData(s.get(), 4, SQL_C_WCHAR, name, sizeof name, &len)) || len == SQL_NULL_DATA) continue;
+    SQLGetData(s.get(), 5, SQL_C_SSHORT, &seq, sizeof seq, &seqInd);
+    size_t chars = std::min<size_t>(static_cast<size_t>(len) / sizeof(SQLWCHAR), std::size(name) - 1);
+    keys.emplace_back(seq, Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(name), chars)));
+  }
+  std::sort(keys.begin(), keys.end());
+  std::vector<std::string> out;
+  for (auto& k : keys) out.push_back(std::move(k.second));
+  return out;
+}
+
+}  // namespace
+
+size_t ReadSliceRows() { return g_sliceRows; }
+void SetReadSliceRows(size_t rows) { g_sliceRows = std::max<size_t>(rows, 1); }
+
+std::string QuoteName(const std::string& name) {
+  std::string out = "`";
+  for (char c : name) {
+    if (c == '`') out += '`';
+    out += c;
+  }
+  return out + "`";
+}
+
+// ---- reading ----
+
+OdbcReader::OdbcReader(std::shared_ptr<Session> session) : session_(std::move(session)), dbc_(session_->handle()) {
+  session_->Add(this);
+}
+
+OdbcReader::~OdbcReader() {
+  if (open_) session_->Remove(this);
+}
+
+void OdbcReader::Detach() {
+  stmt_.reset();
+  open_ = false;
+}
+
+std::unique_ptr<OdbcReader> OdbcReader::ForQuery(std::shared_ptr<Session> session, const std::string& sql) {
+  std::unique_ptr<OdbcReader> r(new OdbcReader(std::move(session)));
+  r->sql_ = sql;
+  r->Start();
+  return r;
+}
+
+std::unique_ptr<OdbcReader> OdbcReader::ForTable(std::shared_ptr<Session> session, const std::string& table) {
+  std::unique_ptr<OdbcReader> r(new OdbcReader(std::move(session)));
+  const std::string from = "SELECT * FROM " + QuoteName(table);
+  std::vector<std::string> key = PrimaryKey(r->dbc_, table);
+  if (key.empty()) {
+    r->sql_ = from;
+    r->Start();
+    return r;
+  }
+  r->sliced_ = true;
+  r->sliceRows_ = ReadSliceRows();
+  std::string order;
+  for (const auto& k : key) order += (order.empty() ? "" : ", ") + QuoteName(k);
+  const std::string limit = " ORDER BY " + order + " LIMIT " + std::to_string(r->sliceRows_);
+  r->sql_ = from + limit;
+  // After (k1, k2, ...): k1 > ? OR (k1 = ? AND k2 > ?) OR ...; spelt out,
+  // since the optimiser turns this form into a range on the key.
+  std::string where;
+  for (size_t i = 0; i < key.size(); ++i) {
+    std::string term;
+    for (size_t j = 0; j < i; ++j) {
+      term += QuoteName(key[j]) + " = ? AND ";
+      r->keyParamOrder_.push_back(static_cast<int>(j));
+    }
+    term += QuoteName(key[i]) + " > ?";
+    r->keyParamOrder_.push_back(static_cast<int>(i));
+    where += (where.empty() ? "(" : " OR (") + term + ")";
+  }
+  r->nextSql_ = from + " WHERE " + where + limit;
+  r->Start();
+  for (const auto& k : key) {
+    auto it = std::find_if(r->cols_.begin(), r->cols_.end(), [&](const Column& c) { return c.info.name == k; });
+    if (it == r->cols_.end()) throw BrenvoError(kProviderError, "Key column " + k + " not in " + table, kProviderSource);
+    r->keyCols_.push_back(static_cast<int>(it - r->cols_.begin()));
+  }
+  return r;
+}
+
+void OdbcReader::Start() {
+  RunSlice(true);
+  if (cols_.empty()) {
+    cols_ = DescribeColumns(stmt_.get());
+    row_.assign(cols_.size(), ado::Null{});
+  }
+  Fetch();
+}
+
+void OdbcReader::RunSlice(bool first) {
+  stmt_ = NewStatement(dbc_);
+  rowsInSlice_ = 0;
+  if (first) {
+    ExecDirect(stmt_.get(), sql_);
+    return;
+  }
+  std::u16string w = Utf8ToUtf16(nextSql_);
+  Check(SQLPrepareW(stmt_.get(), W(w), static_cast<SQLINTEGER>(w.size())), SQL_HANDLE_STMT, stmt_.get(), "SQLPrepare");
+  keyParams_.assign(keyParamOrder_.size(), ParamBuffer{});
+  for (size_t p = 0; p < keyParamOrder_.size(); ++p) {
+    const int k = keyParamOrder_[p];
+    BindValue(stmt_.get(), static_cast<SQLUSMALLINT>(p + 1), lastKey_[static_cast<size_t>(k)],
+              cols_[static_cast<size_t>(keyCols_[static_cast<size_t>(k)])], keyParams_[p]);
+  }
+  Check(SQLExecute(stmt_.get()), SQL_HANDLE_STMT, stmt_.get(), "SQLExecute");
+}
+
+void OdbcReader::Fetch() {
+  for (;;) {
+    SQLRETURN rc = SQLFetch(stmt_.get());
+    if (rc == SQL_NO_DATA) {
+      // A full slice may have more behind it; a short one was the last.
+      if (sliced_ && rowsInSlice_ == sliceRows_ && !lastKey_.empty()) {
+        RunSlice(false);
+        continue;
+      }
+      eof_ = true;
+      stmt_.reset();
+      return;
+    }
+    Check(rc, SQL_HANDLE_STMT, stmt_.get(), "SQLFetch");
+    ++rowsInSlice_;
+    for (size_t i = 0; i < cols_.size(); ++i) row_[i] = ReadValue(stmt_.get(), static_cast<int>(i), cols_[i]);
+    if (sliced_) {
+      lastKey_.resize(keyCols_.size());
+      for (size_t k = 0; k < keyCols_.size(); ++k) lastKey_[k] = row_[static_cast<size_t>(keyCols_[k])];
+    }
+    eof_ = false;
+    return;
+  }
+}
+
+void OdbcReader::Close() {
+  RequireOpen();
+  session_->Remove(this);
+  Detach();
+}
+
+bool OdbcReader::Eof() const {
+  RequireOpen();
+  return eof_;
+}
+
+void OdbcReader::MoveNext() {
+  RequireOpen();
+  if (eof_) NoCurrentRecord();
+  Fetch();
+}
+
+void OdbcReader::MoveFirst() {
+  RequireOpen();
+  lastKey_.clear();
+  RunSlice(true);
+  Fetch();
+}
+
+const ado::FieldInfo& OdbcReader::Field(int i) const {
+  if (i < 0 || i >= FieldCount()) BadIndex();
+  return cols_[static_cast<size_t>(i)].info;
+}
+
+const ado::Value& OdbcReader::GetValue(int i) const {
+  RequireOpen();
+  if (i < 0 || i >= FieldCount()) BadIndex();
+  if (eof_) NoCurrentRecord();
+  return row_[static_cast<size_t>(i)];
+}
+
+void OdbcReader::AddNew() { NotSupported(); }
+void OdbcReader::SetValue(int, ado::Value) { NotSupported(); }
+void OdbcReader::Update() { NotSupported(); }
+
+void OdbcReader::RequireOpen() const {
+  if (!open_) Closed();
+}
+
+// ---- appending ----
+
+OdbcAppender::OdbcAppender(std::shared_ptr<Session> session, std::string table)
+    : session_(std::move(session)), dbc_(session_->handle()), table_(std::move(table)) {
+  session_->Add(this);
+  StmtHandle s = NewStatement(dbc_);
+  ExecDirect(s.get(), "SELECT * FROM " + QuoteName(table_) + " LIMIT 0");
+  cols_ = DescribeColumns(s.get());
+  row_.assign(cols_.size(), ado::Null{});
+  set_.assign(cols_.size(), false);
+}
+
+SQLHSTMT OdbcAppender::StatementFor(const std::vector<bool>& set) {
+  auto it = inserts_.find(set);
+  if (it != inserts_.end()) return it->second.get();
+  std::string names, marks;
+  for (size_t i = 0; i < cols_.size(); ++i) {
+    if (!set[i]) continue;
+    names += (names.empty() ? "" : ", ") + QuoteName(cols_[i].info.name);
+    marks += marks.empty() ? "?" : ", ?";
+  }
+  const std::string sql = "INSERT INTO " + QuoteName(table_) + " (" + names + ") VALUES (" + marks + ")";
+  StmtHandle s = NewStatement(dbc_);
+  std::u16string w = Utf8ToUtf16(sql);
+  Check(SQLPrepareW(s.get(), W(w), static_cast<SQLINTEGER>(w.size())), SQL_HANDLE_STMT, s.get(), "SQLPrepare");
+  SQLHSTMT h = s.get();
+  inserts_.emplace(set, std::move(s));
+  return h;
+}
+
+void OdbcAppender::AddNew() {
+  RequireOpen();
+  std::fill(row_.begin(), row_.end(), ado::Value(ado::Null{}));
+  std::fill(set_.begin(), set_.end(), false);
+  pending_ = true;
+}
+
+void OdbcAppender::SetValue(int i, ado::Value v) {
+  RequireOpen();
+  if (i < 0 || i >= FieldCount()) BadIndex();
+  if (!pending_) NoCurrentRecord();
+  row_[static_cast<size_t>(i)] = std::move(v);
+  set_[static_cast<size_t>(i)] = true;
+}
+
+void OdbcAppender::Update() {
+  RequireOpen();
+  if (!pending_) NoCurrentRecord();
+  SQLHSTMT s = StatementFor(set_);
+  params_.resize(cols_.size());
+  SQLUSMALLINT n = 0;
+  for (size_t i = 0; i < cols_.size(); ++i) {
+    if (!set_[i]) continue;
+    ++n;
+    BindValue(s, n, row_[i], cols_[i], params_[n - 1]);
+  }
+  // The row is done with whether or not the server took it: a failed row is
+  // not stored and does not come back with the next one.
+  pending_ = false;
+  Check(SQLExecute(s), SQL_HANDLE_STMT, s, "SQLExecute");
+}
+
+OdbcAppender::~OdbcAppender() {
+  if (open_) session_->Remove(this);
+}
+
+void OdbcAppender::Detach() {
+  inserts_.clear();
+  open_ = false;
+}
+
+void OdbcAppender::Close() {
+  RequireOpen();
+  session_->Remove(this);
+  Detach();
+}
+
+bool OdbcAppender::Eof() const {
+  RequireOpen();
+  return !pending_;
+}
+
+void OdbcAppender::MoveNext() { NoCurrentRecord(); }
+
+const ado::FieldInfo& OdbcAppender::Field(int i) const {
+  if (i < 0 || i >= FieldCount()) BadIndex();
+  return cols_[static_cast<size_t>(i)].info;
+}
+
+const ado::Value& OdbcAppender::GetValue(int i) const {
+  RequireOpen();
+  if (i < 0 || i >= FieldCount()) BadIndex();
+  if (!pending_) NoCurrentRecord();
+  return row_[static_cast<size_t>(i)];
+}
+
+void OdbcAppender::RequireOpen() const {
+  if (!open_) Closed();
+}
+
+}  // namespace brenvo::odbc

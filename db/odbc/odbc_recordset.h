@@ -1,0 +1,138 @@
+// ODBC record sets behind the record-set interface.
+//
+// Reading a whole table streams it: the driver keeps every row of a result
+// in memory, so the table is read in slices of ReadSliceRows() rows in
+// primary-key order (the order InnoDB's table scan gives anyway), each slice
+// starting after the last key of the one before. Memory stays flat however
+// large the table is. A table without a primary key is read in one piece.
+//
+// Appending prepares "INSERT INTO t (columns set) VALUES (?, ...)" once per
+// set of columns a row fills (a column left unset keeps the column's
+// default, as with ADO), and stores one row per Update.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/odbc/odbc_columns.h"
+#include "db/odbc/odbc_params.h"
+
+namespace brenvo::odbc {
+
+// A record set's statements live on its connection's handle. When the
+// connection closes (or goes away) first, it closes its record sets, which
+// free their statements before the handle is; a closed record set then
+// reports "closed" instead of touching freed handles.
+class SessionChild {
+ public:
+  virtual ~SessionChild() = default;
+  virtual void Detach() = 0;
+};
+
+struct Session {
+  EnvHandle env;
+  DbcHandle dbc;
+  bool open = false;
+  std::vector<SessionChild*> children;
+
+  SQLHDBC handle() const { return dbc.get(); }
+  void Add(SessionChild* c) { children.push_back(c); }
+  void Remove(SessionChild* c) { std::erase(children, c); }
+  void CloseChildren() {
+    auto all = children;
+    for (auto* c : all) c->Detach();
+    children.clear();
+  }
+};
+
+size_t ReadSliceRows();
+void SetReadSliceRows(size_t rows);  // for tests of the slice edges
+
+class OdbcReader : public ado::Recordset, public SessionChild {
+ public:
+  // A statement's rows (the driver holds them all; for small results).
+  static std::unique_ptr<OdbcReader> ForQuery(std::shared_ptr<Session> session, const std::string& sql);
+  // A table's rows in slices.
+  static std::unique_ptr<OdbcReader> ForTable(std::shared_ptr<Session> session, const std::string& table);
+  ~OdbcReader() override;
+  void Detach() override;
+
+  int State() const override { return open_ ? ado::adStateOpen : ado::adStateClosed; }
+  void Close() override;
+  bool Eof() const override;
+  void MoveNext() override;
+  void MoveFirst() override;
+  int FieldCount() const override { return static_cast<int>(cols_.size()); }
+  const ado::FieldInfo& Field(int i) const override;
+  const ado::Value& GetValue(int i) const override;
+  void AddNew() override;
+  void SetValue(int i, ado::Value v) override;
+  void Update() override;
+
+ private:
+  explicit OdbcReader(std::shared_ptr<Session> session);
+  void Start();
+  void RunSlice(bool first);
+  void Fetch();
+  void RequireOpen() const;
+
+  std::shared_ptr<Session> session_;
+  SQLHDBC dbc_;
+  StmtHandle stmt_;
+  std::vector<Column> cols_;
+  std::vector<ado::Value> row_;
+  bool eof_ = true;
+  bool open_ = true;
+
+  // Slicing; sql_ alone when the whole result is read at once.
+  std::string sql_;
+  bool sliced_ = false;
+  std::string nextSql_;
+  std::vector<int> keyCols_;        // positions of the key columns in cols_
+  std::vector<int> keyParamOrder_;  // which key each parameter of nextSql_ takes
+  std::vector<ado::Value> lastKey_;
+  std::vector<ParamBuffer> keyParams_;
+  size_t sliceRows_ = 0;
+  size_t rowsInSlice_ = 0;
+};
+
+class OdbcAppender : public ado::Recordset, public SessionChild {
+ public:
+  OdbcAppender(std::shared_ptr<Session> session, std::string table);
+  ~OdbcAppender() override;
+  void Detach() override;
+
+  int State() const override { return open_ ? ado::adStateOpen : ado::adStateClosed; }
+  void Close() override;
+  bool Eof() const override;
+  void MoveNext() override;
+  void MoveFirst() override {}
+  int FieldCount() const override { return static_cast<int>(cols_.size()); }
+  const ado::FieldInfo& Field(int i) const override;
+  const ado::Value& GetValue(int i) const override;
+  void AddNew() override;
+  void SetValue(int i, ado::Value v) override;
+  void Update() override;
+
+ private:
+  SQLHSTMT StatementFor(const std::vector<bool>& set);
+  void RequireOpen() const;
+
+  std::shared_ptr<Session> session_;
+  SQLHDBC dbc_;
+  std::string table_;
+  std::vector<Column> cols_;
+  std::vector<ado::Value> row_;
+  std::vector<bool> set_;
+  bool pending_ = false;
+  bool open_ = true;
+  std::map<std::vector<bool>, StmtHandle> inserts_;
+  std::vector<ParamBuffer> params_;
+};
+
+// `name` with inner backticks doubled.
+std::string QuoteName(const std::string& name);
+
+}  // namespace brenvo::odbc

@@ -1,0 +1,45 @@
+// OpenMySQL: checks the three CS fields of step 3, writes the data source
+// from them and opens it with the fixed password. db/ sits below the window,
+// so the window hands in its texts, its prompter, a way to move the focus
+// and its driver-path cache.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/ado/recordset.h"
+#include "db/odbc/myodbc_dsn.h"
+#include "util/prompter.h"
+
+namespace brenvo::odbc {
+
+// The step-3 fields: Text1(0), Text1(1), cmbHost.
+enum class CsField { UserId, DbName, Host };
+
+struct CsConnectionTexts {
+  std::string userId;  // Text1(0)
+  std::string dbName;  // Text1(1)
+  std::string host;    // cmbHost
+};
+
+inline constexpr const char* kMySqlConnectionString = "DSN=karvo_brenvocs;PWD=rt528164";
+
+struct OpenMySqlContext {
+  Prompter& prompter;
+  std::function<void(CsField)> setFocus;  // may be empty
+  std::string& dllPathCache;              // the window's, kept across calls
+  std::vector<std::string> driverCandidates = MyODBCDllCandidates();
+};
+
+// True with conn open on the CS DB. False after a message: one of the three
+// "cs정보의 ..." messages (focus moved to the field), or the trap's
+// "Error N (description) in procedure OpenMySQL of Form Form1". With option
+// true the connect time-out is 30 seconds and the cursor client-side.
+bool OpenMySQL(ado::Connection& conn, bool& option, const CsConnectionTexts& cs, OpenMySqlContext& ctx);
+// The same on a connection made here when conn is empty.
+bool OpenMySQL(std::unique_ptr<ado::Connection>& conn, bool& option, const CsConnectionTexts& cs,
+               OpenMySqlContext& ctx);
+
+}  // namespace brenvo::odbc

@@ -1,0 +1,249 @@
+// ODBC record sets against the real CS server: type codes and sizes, typed
+// values both ways, Korean in utf8mb4 and euckr databases, sliced reading.
+#include <gtest/gtest.h>
+
+#include "db/odbc/myodbc_dsn.h"
+#include "db/odbc/odbc_connection.h"
+#include "db/odbc/odbc_recordset.h"
+#include "mariadb_test_db.h"
+#include "odbc_test_env.h"
+#include "support/test_support.h"
+#include "util/error.h"
+
+namespace brenvo::odbc {
+namespace {
+
+using ado::Value;
+
+std::string LongKorean() {
+  std::string s;
+  for (int i = 0; i < 1200; ++i) s += "가나다라마바사아자차" + std::string(i % 50 == 49 ? "\r\n" : "");
+  return s;  // 12,000 Hangul syllables with CR LF paragraph breaks
+}
+
+class OdbcRecordsetTest : public ::testing::TestWithParam<const char*> {
+ protected:
+  void SetUp() override {
+    if (test::TestEnv("CS_HOST").empty()) GTEST_SKIP() << "test server not started: BRENVO_TEST_CS_HOST unset";
+    server_ = test::CsServer();
+    db_ = test::UniqueName("rs");
+    test::CreateDatabase(server_, db_, GetParam());
+    scoped_ = std::make_unique<test::ScopedDatabase>(server_, db_);
+    std::string cache;
+    const std::string driver = GetMyODBCDllPath(cache);
+    ASSERT_FALSE(driver.empty());
+    conn_ = MakeOdbcConnection();
+    conn_->Open("Driver=" + driver + ";SERVER=" + server_.host + ";UID=root;PWD=" + server_.rootPassword +
+                ";DATABASE=" + db_);
+  }
+  void TearDown() override { SetReadSliceRows(5000); }
+
+  void Root(const std::string& sql) { test::RootExec(server_, "USE `" + db_ + "`; " + sql); }
+
+  test::MariaServer server_;
+  std::string db_;
+  std::unique_ptr<test::ScopedDatabase> scoped_;
+  std::unique_ptr<ado::Connection> conn_;
+};
+
+INSTANTIATE_TEST_SUITE_P(Charsets, OdbcRecordsetTest, ::testing::Values("utf8mb4", "euckr"));
+
+const char* kEveryType =
+    "CREATE TABLE every ("
+    " id INT NOT NULL PRIMARY KEY, v VARCHAR(50), t TEXT, i INT, si SMALLINT, ti TINYINT,"
+    " tu TINYINT UNSIGNED, d DOUBLE, dt DATE, dtm DATETIME, c CHAR(4), num DECIMAL(12,2),"
+    " bi BIGINT, b BIT(1))";
+
+TEST_P(OdbcRecordsetTest, TypeCodesAndSizesOfEveryColumnType) {
+  Root(kEveryType);
+  struct Expect {
+    const char* name;
+    ado::DataType type;
+    long size;
+  } expect[] = {
+      {"id", ado::adInteger, 4},          {"v", ado::adVarChar, 50},     {"t", ado::adLongVarChar, 65535},
+      {"i", ado::adInteger, 4},           {"si", ado::adSmallInt, 2},    {"ti", ado::adTinyInt, 1},
+      {"tu", ado::adUnsignedTinyInt, 1},  {"d", ado::adDouble, 8},       {"dt", ado::adDBDate, 6},
+      {"dtm", ado::adDBTimeStamp, 16},    {"c", ado::adChar, 4},         {"num", ado::adNumeric, 19},
+      {"bi", ado::adBigInt, 8},           {"b", ado::adBoolean, 2},
+  };
+  for (auto mode : {ado::OpenMode::Read, ado::OpenMode::Append}) {
+    auto rs = conn_->OpenTable("every", mode);
+    ASSERT_EQ(rs->FieldCount(), static_cast<int>(std::size(expect)));
+    for (int i = 0; i < rs->FieldCount(); ++i) {
+      SCOPED_TRACE(expect[i].name);
+      EXPECT_EQ(rs->Field(i).name, expect[i].name);
+      EXPECT_EQ(rs->Field(i).type, expect[i].type);
+      EXPECT_EQ(rs->Field(i).definedSize, expect[i].size);
+    }
+    if (mode == ado::OpenMode::Read) {
+      EXPECT_TRUE(rs->Eof());
+    }
+  }
+}
+
+TEST_P(OdbcRecordsetTest, EveryTypeRoundTripsExactly) {
+  Root(kEveryType);
+  const std::vector<std::vector<Value>> rows = {
+      {int64_t{1}, std::string("㈜대한상사 Kim's 무역\\본점"), LongKorean(), int64_t{-2147483647 - 1},
+       int64_t{-32768}, int64_t{-128}, int64_t{255}, 1604.9381400000002, ado::DateTime{2024, 2, 29},
+       ado::DateTime{1999, 12, 31, 23, 59, 59}, std::string("AB"), ado::Decimal{"-1234567890.12"},
+       int64_t{9007199254740993}, true},
+      {int64_t{2}, std::string(" 앞뒤 공백 "), std::string("규격 5'x10\" \\ 양면\r\n둘째 줄"), int64_t{2147483647},
+       int64_t{32767}, int64_t{127}, int64_t{0}, 0.001, ado::DateTime{1998, 1, 1},
+       ado::DateTime{2026, 12, 31, 23, 59, 59}, std::string("가나"), ado::Decimal{"0.00"}, int64_t{-1}, false},
+      {int64_t{3}, ado::Null{}, ado::Null{}, ado::Null{}, ado::Null{}, ado::Null{}, ado::Null{}, ado::Null{},
+       ado::Null{}, ado::Null{}, ado::Null{}, ado::Null{}, ado::Null{}, ado::Null{}},
+      {int64_t{4}, std::string(""), std::string(""), int64_t{0}, int64_t{0}, int64_t{0}, int64_t{1}, 99999999999.99,
+       ado::DateTime{2000, 1, 1}, ado::DateTime{2000, 2, 29, 12, 0, 0}, std::string(""), ado::Decimal{"1.50"},
+       int64_t{0}, false},
+      {int64_t{5}, std::string("x"), std::string("y"), int64_t{1}, int64_t{1}, int64_t{1}, int64_t{1}, -1500000.0,
+       ado::DateTime{2016, 5, 9}, ado::DateTime{2016, 5, 9, 0, 0, 0}, std::string("C001"), ado::Decimal{"500000000.00"},
+       int64_t{1}, true},
+  };
+  {
+    auto w = conn_->OpenTable("every", ado::OpenMode::Append);
+    for (const auto& row : rows) {
+      w->AddNew();
+      for (size_t i = 0; i < row.size(); ++i) w->SetValue(static_cast<int>(i), row[i]);
+      w->Update();
+    }
+    w->Close();
+  }
+  auto r = conn_->OpenTable("every", ado::OpenMode::Read);
+  for (const auto& row : rows) {
+    ASSERT_FALSE(r->Eof());
+    for (size_t i = 0; i < row.size(); ++i) {
+      SCOPED_TRACE(r->Field(static_cast<int>(i)).name + " of row " + std::to_string(std::get<int64_t>(row[0])));
+      // CHAR drops trailing blanks as MySQL stores it; everything else comes back as it went.
+      EXPECT_EQ(r->GetValue(static_cast<int>(i)), row[i]);
+    }
+    r->MoveNext();
+  }
+  EXPECT_TRUE(r->Eof());
+
+  // The server holds the characters themselves, not bytes in another code page.
+  auto seen = test::RootQuery(server_, "SELECT v FROM `" + db_ + "`.every WHERE id = 1");
+  EXPECT_EQ(seen.at(0).at(0), "㈜대한상사 Kim's 무역\\본점");
+}
+
+TEST_P(OdbcRecordsetTest, UnsetColumnsKeepTheirDefaultAndNullIsStoredAsNull) {
+  Root("CREATE TABLE d (id INT PRIMARY KEY, s VARCHAR(10) DEFAULT '기본', n INT DEFAULT 7)");
+  auto w = conn_->OpenTable("d", ado::OpenMode::Append);
+  w->AddNew();
+  w->SetValue(0, int64_t{1});
+  w->Update();
+  w->AddNew();
+  w->SetValue(0, int64_t{2});
+  w->SetValue(1, ado::Null{});
+  w->SetValue(2, ado::Null{});
+  w->Update();
+  w->AddNew();
+  w->SetValue(0, int64_t{3});
+  w->SetValue(2, int64_t{9});
+  w->Update();
+  auto r = conn_->OpenTable("d", ado::OpenMode::Read);
+  EXPECT_EQ(r->GetValue(1), Value(std::string("기본")));
+  EXPECT_EQ(r->GetValue(2), Value(int64_t{7}));
+  r->MoveNext();
+  EXPECT_TRUE(ado::IsNull(r->GetValue(1)));
+  EXPECT_TRUE(ado::IsNull(r->GetValue(2)));
+  r->MoveNext();
+  EXPECT_EQ(r->GetValue(1), Value(std::string("기본")));
+  EXPECT_EQ(r->GetValue(2), Value(int64_t{9}));
+}
+
+TEST_P(OdbcRecordsetTest, AFailedRowIsNotStoredAndTheNextOneIs) {
+  Root("CREATE TABLE k (id INT PRIMARY KEY, s VARCHAR(4))");
+  auto w = conn_->OpenTable("k", ado::OpenMode::Append);
+  auto put = [&](int64_t id, std::string s) {
+    w->AddNew();
+    w->SetValue(0, id);
+    w->SetValue(1, std::move(s));
+    w->Update();
+  };
+  put(1, "a");
+  try {
+    put(1, "b");
+    FAIL() << "duplicate key stored";
+  } catch (const BrenvoError& e) {
+    EXPECT_EQ(e.number(), -2147467259);
+    EXPECT_NE(e.description().find("Duplicate entry"), std::string::npos) << e.description();
+  }
+  EXPECT_THROW(put(2, "too long"), BrenvoError);  // strict mode: no silent truncation
+  EXPECT_THROW(w->Update(), BrenvoError) << "no row pending after a failed Update";
+  put(3, "c");
+  auto n = conn_->OpenQuery("SELECT COUNT(*), GROUP_CONCAT(s ORDER BY id) FROM k");
+  EXPECT_EQ(n->GetValue(0), Value(int64_t{2}));
+  EXPECT_EQ(n->GetValue(1), Value(std::string("a,c")));
+}
+
+TEST_P(OdbcRecordsetTest, ZeroDatesReadAsTheZeroDate) {
+  Root("SET SESSION sql_mode = ''; CREATE TABLE z (id INT PRIMARY KEY, d DATE, t DATETIME);"
+       "INSERT INTO z VALUES (1, '0000-00-00', '0000-00-00 00:00:00')");
+  auto r = conn_->OpenTable("z", ado::OpenMode::Read);
+  ASSERT_FALSE(r->Eof());
+  EXPECT_TRUE(std::get<ado::DateTime>(r->GetValue(1)).IsZeroDate());
+  EXPECT_TRUE(std::get<ado::DateTime>(r->GetValue(2)).IsZeroDate());
+}
+
+TEST_P(OdbcRecordsetTest, TablesAreReadInSlicesWithoutLosingOrRepeatingRows) {
+  Root("CREATE TABLE s (a INT, b VARCHAR(10), v VARCHAR(10), PRIMARY KEY (a, b));"
+       "CREATE TABLE nokey (v INT); INSERT INTO nokey VALUES (3), (1), (2);"
+       "CREATE TABLE empty_t (id INT PRIMARY KEY)");
+  // Keys in two columns, inserted out of order; 9 rows = three full slices of 3.
+  std::vector<std::pair<int, std::string>> keys = {{2, "나"}, {1, "b"}, {1, "a"}, {3, "a"}, {2, "가"},
+                                                   {1, "c"}, {3, "b"}, {2, "다"}, {3, "c"}};
+  for (auto& [a, b] : keys) Root("INSERT INTO s VALUES (" + std::to_string(a) + ", '" + b + "', 'x')");
+  SetReadSliceRows(3);
+  for (int extra = 0; extra < 2; ++extra) {
+    auto r = conn_->OpenTable("s", ado::OpenMode::Read);
+    std::vector<std::string> got;
+    for (; !r->Eof(); r->MoveNext())
+      got.push_back(std::to_string(std::get<int64_t>(r->GetValue(0))) + std::get<std::string>(r->GetValue(1)));
+    EXPECT_EQ(got, (extra == 0 ? std::vector<std::string>{"1a", "1b", "1c", "2가", "2나", "2다", "3a", "3b", "3c"}
+                               : std::vector<std::string>{"1a", "1b", "1c", "2가", "2나", "2다", "3a", "3b", "3c",
+                                                          "4z"}));
+    // MoveFirst starts over.
+    r = conn_->OpenTable("s", ado::OpenMode::Read);
+    r->MoveNext();
+    r->MoveFirst();
+    EXPECT_EQ(r->GetValue(1), Value(std::string("a")));
+    if (extra == 0) Root("INSERT INTO s VALUES (4, 'z', 'x')");  // 10 rows: a short last slice
+  }
+  auto nk = conn_->OpenTable("nokey", ado::OpenMode::Read);
+  int n = 0;
+  for (; !nk->Eof(); nk->MoveNext()) ++n;
+  EXPECT_EQ(n, 3);
+  auto e = conn_->OpenTable("empty_t", ado::OpenMode::Read);
+  EXPECT_TRUE(e->Eof());
+  EXPECT_THROW(e->GetValue(0), BrenvoError);
+}
+
+TEST_P(OdbcRecordsetTest, ExecuteAndQueries) {
+  Root("CREATE TABLE q (id INT PRIMARY KEY, s VARCHAR(20)); INSERT INTO q VALUES (1,'일'),(2,'이'),(3,'삼')");
+  EXPECT_EQ(conn_->Execute("UPDATE q SET s = CONCAT(s, '!') WHERE id < 3"), 2);
+  EXPECT_EQ(conn_->Execute("DELETE FROM q WHERE id = 99"), 0);
+  auto rs = conn_->OpenQuery("SELECT s FROM q WHERE id = 2");
+  EXPECT_EQ(rs->GetValue(0), Value(std::string("이!")));
+  EXPECT_EQ(conn_->Execute("DELETE FROM q"), 3);
+  rs = conn_->OpenQuery("SELECT COUNT(*) FROM q");
+  EXPECT_EQ(rs->GetValue(0), Value(int64_t{0}));
+  EXPECT_THROW(conn_->Execute("DELETE FROM no_such_table"), BrenvoError);
+  // Two record sets open on one connection at once.
+  Root("INSERT INTO q VALUES (1,'a'),(2,'b')");
+  auto a = conn_->OpenTable("q", ado::OpenMode::Read);
+  auto b = conn_->OpenQuery("SELECT COUNT(*) FROM q");
+  EXPECT_EQ(b->GetValue(0), Value(int64_t{2}));
+  a->MoveNext();
+  EXPECT_EQ(a->GetValue(1), Value(std::string("b")));
+  conn_->Close();
+  EXPECT_EQ(conn_->State(), ado::adStateClosed);
+  // Closing the connection closed its record sets; they say so instead of
+  // touching the freed connection.
+  EXPECT_EQ(a->State(), ado::adStateClosed);
+  EXPECT_THROW(a->MoveNext(), BrenvoError);
+}
+
+}  // namespace
+}  // namespace brenvo::odbc
