@@ -4,29 +4,32 @@
 
 namespace brenvo::jet {
 
-void AppendUtf8(uint32_t cp, std::string& out) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
 namespace {
 
-// Decodes UTF-16LE units from p[i..end) stopping at a 00 low byte when
+// Writers over a buffer sized for the worst case beforehand: a UTF-16 unit
+// becomes at most 3 UTF-8 bytes, a compressed byte at most 2.
+inline char* Put(uint32_t cp, char* o) {
+  if (cp < 0x80) {
+    *o++ = static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    *o++ = static_cast<char>(0xC0 | (cp >> 6));
+    *o++ = static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    *o++ = static_cast<char>(0xE0 | (cp >> 12));
+    *o++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *o++ = static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    *o++ = static_cast<char>(0xF0 | (cp >> 18));
+    *o++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    *o++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *o++ = static_cast<char>(0x80 | (cp & 0x3F));
+  }
+  return o;
+}
+
+// Decodes UTF-16LE units from p[i..end), stopping at a 00 low byte when
 // stopAtZero (inside compressed text). Returns the index reached.
-size_t Utf16Units(const uint8_t* p, size_t i, size_t end, bool stopAtZero, std::string& out) {
+size_t Utf16Units(const uint8_t* p, size_t i, size_t end, bool stopAtZero, char*& o) {
   while (i + 1 < end) {
     if (stopAtZero && p[i] == 0) return i;
     uint32_t u = p[i] | (p[i + 1] << 8);
@@ -36,15 +39,15 @@ size_t Utf16Units(const uint8_t* p, size_t i, size_t end, bool stopAtZero, std::
         uint32_t lo = p[i] | (p[i + 1] << 8);
         if (lo >= 0xDC00 && lo < 0xE000) {
           i += 2;
-          AppendUtf8(0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00), out);
+          o = Put(0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00), o);
           continue;
         }
       }
-      AppendUtf8(0xFFFD, out);
+      o = Put(0xFFFD, o);
     } else if (u >= 0xDC00 && u < 0xE000) {
-      AppendUtf8(0xFFFD, out);
+      o = Put(0xFFFD, o);
     } else {
-      AppendUtf8(u, out);
+      o = Put(u, o);
     }
   }
   return end;
@@ -52,13 +55,22 @@ size_t Utf16Units(const uint8_t* p, size_t i, size_t end, bool stopAtZero, std::
 
 }  // namespace
 
-void Utf16LeToUtf8(const uint8_t* p, size_t len, std::string& out) { Utf16Units(p, 0, len, false, out); }
+void Utf16LeToUtf8(const uint8_t* p, size_t len, std::string& out) {
+  size_t base = out.size();
+  out.resize(base + len * 2 + 4);
+  char* o = out.data() + base;
+  Utf16Units(p, 0, len, false, o);
+  out.resize(static_cast<size_t>(o - out.data()));
+}
 
 void DecodeJetText(const uint8_t* p, size_t len, std::string& out) {
   if (len < 2 || p[0] != 0xFF || p[1] != 0xFE) {
     Utf16LeToUtf8(p, len, out);
     return;
   }
+  size_t base = out.size();
+  out.resize(base + len * 2 + 4);
+  char* o = out.data() + base;
   size_t i = 2;
   bool compressed = true;
   while (i < len) {
@@ -67,15 +79,18 @@ void DecodeJetText(const uint8_t* p, size_t len, std::string& out) {
       ++i;
     } else if (compressed) {
       uint8_t c = p[i++];
-      if (c < 0x80) out.push_back(static_cast<char>(c));
-      else AppendUtf8(c, out);
+      if (c < 0x80) *o++ = static_cast<char>(c);
+      else o = Put(c, o);
     } else {
-      size_t next = Utf16Units(p, i, len, true, out);
-      if (next == i) break;  // a single odd byte left over
-      i = next;
-      if (i + 1 >= len && i < len && p[i] != 0) break;
+      i = Utf16Units(p, i, len, true, o);
     }
   }
+  out.resize(static_cast<size_t>(o - out.data()));
+}
+
+void AppendUtf8(uint32_t cp, std::string& out) {
+  char buf[4];
+  out.append(buf, static_cast<size_t>(Put(cp, buf) - buf));
 }
 
 std::vector<uint8_t> EncodeJetText(std::string_view utf8, bool allowCompression) {

@@ -1,0 +1,142 @@
+#include "db/jet/index_key.h"
+
+#include <bit>
+#include <cstring>
+
+#include "db/jet/jet_errors.h"
+#include "db/jet/text.h"
+
+namespace brenvo::jet {
+namespace {
+
+constexpr uint8_t kFlagAsc = 0x7F;
+constexpr uint8_t kFlagDesc = 0x80;
+constexpr uint8_t kNullAsc = 0x00;
+constexpr uint8_t kNullDesc = 0xFF;
+constexpr uint8_t kTextEnd = 0x01;
+constexpr uint8_t kTextTerminator = 0x00;
+
+// General-order weights of the lower-case Latin letters; upper case shares
+// them and adds nothing to the extra section. 0 = weight not known here (q,
+// x, z have none in any file we could check, so they are refused).
+constexpr uint8_t kLetterWeight[26] = {
+    0x4A, 0x4C, 0x4D, 0x4F, 0x51, 0x53, 0x55, 0x57, 0x59, 0x5B, 0x5C, 0x5E, 0x60,
+    0x62, 0x64, 0x66, 0x00, 0x69, 0x6B, 0x6D, 0x6F, 0x71, 0x73, 0x00, 0x76, 0x00,
+};
+
+uint8_t TextWeight(uint32_t cp) {
+  if (cp >= '0' && cp <= '9') return static_cast<uint8_t>(0x36 + 2 * (cp - '0'));
+  if (cp >= 'a' && cp <= 'z') return kLetterWeight[cp - 'a'];
+  if (cp >= 'A' && cp <= 'Z') return kLetterWeight[cp - 'A'];
+  if (cp == ' ') return 0x07;
+  return 0;
+}
+
+uint32_t NextCodePoint(const std::string& s, size_t& i) {
+  unsigned char c = static_cast<unsigned char>(s[i++]);
+  if (c < 0x80) return c;
+  int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
+  uint32_t cp = c & (0x3F >> extra);
+  for (int k = 0; k < extra && i < s.size(); ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i++]) & 0x3F);
+  return cp;
+}
+
+[[noreturn]] void ThrowNoWeight(uint32_t cp, const ColumnDef& c) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "U+%04X", cp);
+  throw BrenvoError(kErrNotCapable,
+                    std::string("Cannot write an index key for the character ") + hex + " in column '" + c.name +
+                        "': the engine has no General sort order weight for it.",
+                    kJetSource);
+}
+
+void AppendBigEndian(uint64_t v, int bytes, std::vector<uint8_t>& out) {
+  for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+void AppendFloating(uint64_t bits, int bytes, std::vector<uint8_t>& out) {
+  uint64_t sign = uint64_t{1} << (bytes * 8 - 1);
+  uint64_t mask = bytes == 8 ? ~uint64_t{0} : (uint64_t{1} << (bytes * 8)) - 1;
+  bits = (bits & sign) ? (~bits & mask) : (bits | sign);
+  AppendBigEndian(bits, bytes, out);
+}
+
+int64_t AsInt(const ado::Value& v) {
+  if (auto p = std::get_if<int64_t>(&v)) return *p;
+  if (auto p = std::get_if<bool>(&v)) return *p ? -1 : 0;
+  ThrowTypeMismatch();
+}
+
+double AsDouble(const ado::Value& v) {
+  if (auto p = std::get_if<double>(&v)) return *p;
+  if (auto p = std::get_if<float>(&v)) return *p;
+  if (auto p = std::get_if<int64_t>(&v)) return static_cast<double>(*p);
+  if (auto p = std::get_if<ado::DateTime>(&v)) return ado::OleFromDateTime(*p);
+  ThrowTypeMismatch();
+}
+
+}  // namespace
+
+bool SortOrderSupported(uint16_t lcid) { return lcid == kSortGeneral || lcid == 0; }
+
+void AppendKeySegment(const ColumnDef& c, bool ascending, const ado::Value& value, std::vector<uint8_t>& key) {
+  if (c.type == kColBool) {
+    bool yes = !ado::IsNull(value) && AsInt(value) != 0;
+    key.push_back((yes == ascending) ? 0x00 : 0xFF);
+    return;
+  }
+  if (ado::IsNull(value)) {
+    key.push_back(ascending ? kNullAsc : kNullDesc);
+    return;
+  }
+  key.push_back(ascending ? kFlagAsc : kFlagDesc);
+  size_t start = key.size();
+  switch (c.type) {
+    case kColByte:
+      key.push_back(static_cast<uint8_t>(AsInt(value)));
+      break;
+    case kColInt:
+      AppendBigEndian(static_cast<uint16_t>(AsInt(value)) ^ 0x8000u, 2, key);
+      break;
+    case kColLong:
+      AppendBigEndian(static_cast<uint32_t>(AsInt(value)) ^ 0x80000000u, 4, key);
+      break;
+    case kColMoney: {
+      int64_t scaled = 0;
+      if (auto p = std::get_if<ado::Currency>(&value)) scaled = p->scaled;
+      else ThrowTypeMismatch();
+      AppendBigEndian(static_cast<uint64_t>(scaled) ^ (uint64_t{1} << 63), 8, key);
+      break;
+    }
+    case kColFloat:
+      AppendFloating(std::bit_cast<uint32_t>(static_cast<float>(AsDouble(value))), 4, key);
+      break;
+    case kColDouble:
+    case kColDateTime:
+      AppendFloating(std::bit_cast<uint64_t>(AsDouble(value)), 8, key);
+      break;
+    case kColText: {
+      const auto* s = std::get_if<std::string>(&value);
+      if (!s) ThrowTypeMismatch();
+      // The empty string's key is not one we could confirm; refuse it like an
+      // unknown character rather than guess.
+      if (s->empty()) ThrowNoWeight(0, c);
+      for (size_t i = 0; i < s->size();) {
+        uint32_t cp = NextCodePoint(*s, i);
+        uint8_t w = TextWeight(cp);
+        if (w == 0) ThrowNoWeight(cp, c);
+        key.push_back(w);
+      }
+      key.push_back(kTextEnd);
+      key.push_back(kTextTerminator);
+      break;
+    }
+    default:
+      throw BrenvoError(kErrNotCapable, "Cannot write an index key for column '" + c.name + "' of this type.",
+                        kJetSource);
+  }
+  if (!ascending)
+    for (size_t i = start; i < key.size(); ++i) key[i] = static_cast<uint8_t>(~key[i]);
+}
+
+}  // namespace brenvo::jet

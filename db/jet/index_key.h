@@ -1,0 +1,47 @@
+// Index keys: the bytes an index entry sorts by. A key is the concatenation
+// of one segment per index column:
+//
+//   flag byte   0x7F ascending, 0x80 descending; NULL is 0x00 ascending,
+//               0xFF descending and carries no value bytes
+//   value       integers big-endian with the sign bit flipped (Byte as is);
+//               Currency the same over its 64-bit integer; Double, Single and
+//               Date/Time big-endian IEEE with the sign bit flipped when the
+//               value is positive and every bit flipped when it is negative;
+//               Yes/No has no value bytes, the flag says it all (0x00 Yes,
+//               0xFF No, swapped when descending);
+//               text in the General sort order: one weight byte per
+//               character, then 0x01, then the extra (accent/kind) section,
+//               then 0x00
+//   descending  every value byte is inverted
+//
+// Comparing keys as unsigned byte strings gives the index order.
+//
+// Text weights are only produced for characters whose General-order weights
+// are known to this engine (digits, Latin letters without accents, space);
+// anything else is refused rather than given a wrong key, since a wrong key
+// is a corrupt index for the host application.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "db/ado/value.h"
+#include "db/jet/table_def.h"
+
+namespace brenvo::jet {
+
+// The sort orders keys can be written for: General (LCID 1033) as Jet 4 files
+// made for Access 2000 carry it (sort version 0 in the header).
+inline constexpr uint16_t kSortGeneral = 1033;
+
+// True when the engine can write keys for text columns with this LCID.
+bool SortOrderSupported(uint16_t lcid);
+
+// Appends the key segment of one column value. value must already be of the
+// column's stored type (after conversion); Null for NULL. Throws BrenvoError
+// when a text value holds a character the engine has no weight for.
+void AppendKeySegment(const ColumnDef& column, bool ascending, const ado::Value& value,
+                      std::vector<uint8_t>& key);
+
+}  // namespace brenvo::jet

@@ -1,0 +1,98 @@
+#include "db/jet/write_pager.h"
+
+#include <unistd.h>
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "db/jet/byte_order.h"
+#include "db/jet/jet_errors.h"
+#include "db/jet/rc4.h"
+
+namespace brenvo::jet {
+namespace {
+
+void Crypt(uint32_t key, uint32_t page, Page& bytes) {
+  if (key == 0 || page == 0) return;
+  uint8_t k[4];
+  Put32(k, key ^ page);
+  Rc4Xor(k, 4, bytes.data(), bytes.size());
+}
+
+}  // namespace
+
+Pager::Pager(int fd, std::string path, uint32_t pageSize, uint32_t encryptionKey)
+    : fd_(fd), path_(std::move(path)), pageSize_(pageSize), encryptionKey_(encryptionKey) {
+  struct stat st {};
+  if (fstat(fd_, &st) != 0) ThrowFileInUse(path_);
+  pageCount_ = static_cast<uint32_t>(static_cast<uint64_t>(st.st_size) / pageSize_);
+}
+
+Pager::~Pager() { ::close(fd_); }
+
+Page Pager::Read(uint32_t page) const {
+  Page out(pageSize_, 0);
+  size_t done = 0;
+  off_t at = static_cast<off_t>(page) * pageSize_;
+  while (done < out.size()) {
+    ssize_t n = ::pread(fd_, out.data() + done, out.size() - done, at + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ThrowCorrupt("page " + std::to_string(page) + " cannot be read");
+    if (n == 0) {
+      // An allocated page not written yet reads as zeros.
+      if (page < pageCount_) return Page(pageSize_, 0);
+      ThrowCorrupt("page " + std::to_string(page) + " beyond the end of the file");
+    }
+    done += static_cast<size_t>(n);
+  }
+  Crypt(encryptionKey_, page, out);
+  return out;
+}
+
+void Pager::Write(uint32_t page, const Page& bytes) {
+  Page buf = bytes;
+  Crypt(encryptionKey_, page, buf);
+  size_t done = 0;
+  off_t at = static_cast<off_t>(page) * pageSize_;
+  while (done < buf.size()) {
+    ssize_t n = ::pwrite(fd_, buf.data() + done, buf.size() - done, at + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      int e = errno;
+      throw BrenvoError(kErrFail,
+                        "Cannot write to the database file '" + path_ + "' (" + std::strerror(e) +
+                            "). The rows stored before the last durable point are kept.",
+                        kJetSource);
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (page >= pageCount_) pageCount_ = page + 1;
+}
+
+uint32_t Pager::Allocate() {
+  if (!reusable_.empty()) {
+    uint32_t p = *reusable_.begin();
+    reusable_.erase(reusable_.begin());
+    return p;
+  }
+  if (pageCount_ >= 0xFFFFFF)
+    throw BrenvoError(kErrFail, "The database file '" + path_ + "' has reached its maximum size.", kJetSource);
+  return pageCount_++;
+}
+
+void Pager::Sync() {
+  if (::fdatasync(fd_) != 0) {
+    int e = errno;
+    throw BrenvoError(kErrFail, "Cannot flush the database file '" + path_ + "' (" + std::strerror(e) + ").",
+                      kJetSource);
+  }
+}
+
+void Pager::DurablePointReached() {
+  reusable_.insert(pendingRelease_.begin(), pendingRelease_.end());
+  pendingRelease_.clear();
+}
+
+}  // namespace brenvo::jet

@@ -1,0 +1,65 @@
+// The writing side's page access. Readers never see a page we are still
+// building: new content goes to pages no committed structure reaches (pages
+// past the old end of the file, or pages released by an earlier durable
+// point), and the table definition page, written last, is what makes a
+// durable point. Killed between two writes, the file still holds the state
+// of the previous durable point.
+//
+// Pages released by a durable point become reusable only after that point
+// is on disk, so a crash never leaves a committed structure pointing into a
+// page that was overwritten.
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace brenvo::jet {
+
+using Page = std::vector<uint8_t>;
+
+class Pager {
+ public:
+  // Takes ownership of fd (opened read-write, already locked).
+  Pager(int fd, std::string path, uint32_t pageSize, uint32_t encryptionKey);
+  ~Pager();
+  Pager(const Pager&) = delete;
+  Pager& operator=(const Pager&) = delete;
+
+  int Fd() const { return fd_; }
+  uint32_t PageSize() const { return pageSize_; }
+  uint32_t PageCount() const { return pageCount_; }
+
+  Page Read(uint32_t page) const;
+  // Throws BrenvoError when the write fails (full disk, I/O error); the
+  // caller's durable point then does not happen.
+  void Write(uint32_t page, const Page& bytes);
+
+  // A page for new content: a reusable page if any, else a new one at the
+  // end of the file (counted now, written later).
+  uint32_t Allocate();
+  // The page will be reusable after the next durable point.
+  void Release(uint32_t page) { pendingRelease_.insert(page); }
+  // Forgets an allocation that was never reached (rolled back).
+  void Unallocate(uint32_t page) { reusable_.insert(page); }
+  // Flushes written pages to the disk.
+  void Sync();
+  // Called once a durable point is on disk.
+  void DurablePointReached();
+
+  // Pages that exist and belong to no structure right now.
+  const std::set<uint32_t>& ReusablePages() const { return reusable_; }
+  const std::set<uint32_t>& PendingRelease() const { return pendingRelease_; }
+
+ private:
+  int fd_;
+  std::string path_;
+  uint32_t pageSize_;
+  uint32_t encryptionKey_;
+  uint32_t pageCount_;
+  std::set<uint32_t> reusable_;
+  std::set<uint32_t> pendingRelease_;
+};
+
+}  // namespace brenvo::jet
