@@ -57,6 +57,23 @@ class Recordset {
   virtual void AddNew() = 0;
   virtual void SetValue(int i, Value v) = 0;
   virtual void Update() = 0;
+
+  // Batched appending, where a provider can store many rows in one
+  // statement (the ODBC side can; the others ignore it and store each row at
+  // its Update). With rows > 1, Update queues the row, and the queued rows
+  // are stored together once that many are queued, and at Flush and Close.
+  // Every row still succeeds or fails on its own: when the server refuses a
+  // batch, its rows are stored again one by one. Flush stores what is queued
+  // and hands back the rows refused since the last Flush, numbered from 0 by
+  // their Update call since the record set was opened. Close stores what is
+  // queued but cannot report refusals: call Flush first.
+  struct RowFailure {
+    long long row = 0;
+    long number = 0;
+    std::string description;
+  };
+  virtual void SetBatchRows(int rows) { (void)rows; }
+  virtual std::vector<RowFailure> Flush() { return {}; }
 };
 
 class Connection {
