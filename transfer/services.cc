@@ -1,19 +1,30 @@
 #include "transfer/services.h"
 
+#include "db/jet/jet_connection.h"
 #include "db/mysql/direct_db.h"
-#include "util/error.h"
+#include "db/odbc/open_mysql.h"
+#include "db/open_mdb.h"
 
 namespace brenvo {
 
-// Bound to the real procedures as the database side lands.
 TransferServices DefaultTransferServices(Console& console) {
   TransferServices s;
-  s.openMdb = [](std::unique_ptr<ado::Connection>&, bool) -> bool {
-    throw BrenvoError(3706, "Provider cannot be found. It may not be properly installed.", "ADODB.Connection");
+  s.openMdb = [&console](std::unique_ptr<ado::Connection>& conn, bool emptyDb) {
+    if (!conn) conn = jet::MakeJetConnection();
+    return OpenMDB(*conn, console.settings(), console.prompter(), emptyDb, console.AppName());
   };
-  s.openMySql = [&console](std::unique_ptr<ado::Connection>&) -> bool {
-    console.prompter().Message("Error 3706 (Provider cannot be found. It may not be properly installed.) in procedure OpenMySQL of Form Form1");
-    return false;
+  s.openMySql = [&console](std::unique_ptr<ado::Connection>& conn) {
+    bool option = true;
+    odbc::CsConnectionTexts cs{console.Text(Control::Text1_0), console.Text(Control::Text1_1),
+                               console.Text(Control::cmbHost)};
+    odbc::OpenMySqlContext ctx{console.prompter(),
+                               [&console](odbc::CsField f) {
+                                 console.SetFocus(f == odbc::CsField::UserId   ? Control::Text1_0
+                                                  : f == odbc::CsField::DbName ? Control::Text1_1
+                                                                               : Control::cmbHost);
+                               },
+                               console.odbcDriverPathCache};
+    return odbc::OpenMySQL(conn, option, cs, ctx);
   };
   s.dbConnect = [&console](const std::string& host, const std::string& user, const std::string& password,
                             const std::string& database) {
