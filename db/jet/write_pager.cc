@@ -52,6 +52,13 @@ Page Pager::Read(uint32_t page) const {
 }
 
 void Pager::Write(uint32_t page, const Page& bytes) {
+  if (failAfter_ == 0) {
+    throw BrenvoError(kErrFail,
+                      "Cannot write to the database file '" + path_ + "' (" + std::strerror(ENOSPC) +
+                          "). The rows stored before the last durable point are kept.",
+                      kJetSource);
+  }
+  if (failAfter_ > 0) --failAfter_;
   Page buf = bytes;
   Crypt(encryptionKey_, page, buf);
   size_t done = 0;

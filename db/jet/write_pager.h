@@ -52,6 +52,9 @@ class Pager {
   const std::set<uint32_t>& ReusablePages() const { return reusable_; }
   const std::set<uint32_t>& PendingRelease() const { return pendingRelease_; }
 
+  // Test hook: writes fail as on a full disk after this many more pages.
+  void FailAfter(long pageWrites) { failAfter_ = pageWrites; }
+
  private:
   int fd_;
   std::string path_;
@@ -60,6 +63,7 @@ class Pager {
   uint32_t pageCount_;
   std::set<uint32_t> reusable_;
   std::set<uint32_t> pendingRelease_;
+  long failAfter_ = -1;
 };
 
 }  // namespace brenvo::jet

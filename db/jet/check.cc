@@ -1,0 +1,186 @@
+#include "db/jet/check.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "db/jet/byte_order.h"
+#include "db/jet/column_value.h"
+#include "db/jet/database.h"
+#include "db/jet/index_key.h"
+#include "db/jet/jet_errors.h"
+#include "db/jet/row.h"
+#include "db/jet/write_index.h"
+#include "db/jet/write_pager.h"
+#include "db/jet/write_usage_map.h"
+
+namespace brenvo::jet {
+namespace {
+
+std::string Describe(const std::exception& e) {
+  if (auto b = dynamic_cast<const BrenvoError*>(&e)) return b->description();
+  return e.what();
+}
+
+// A decoded value in the form the key encoder takes (what the writer stores).
+ado::Value KeyValue(const ado::Value& v) {
+  if (auto p = std::get_if<bool>(&v)) return int64_t{*p ? 1 : 0};
+  if (auto p = std::get_if<ado::DateTime>(&v)) return ado::OleFromDateTime(*p);
+  if (auto p = std::get_if<float>(&v)) return static_cast<double>(*p);
+  return v;
+}
+
+void CheckTable(const Database& db, const Pager& pager, const std::set<uint32_t>& freePages, const std::string& name,
+                CheckReport& r) {
+  const TableDef& t = db.Table(name);
+  const PageFile& file = db.File();
+  auto fault = [&](const std::string& what) { r.faults.push_back(name + ": " + what); };
+
+  std::vector<uint32_t> owned;
+  try {
+    owned = ReadMapPages(pager, t.ownedPages);
+  } catch (const std::exception& e) {
+    fault("owned-pages usage map: " + Describe(e));
+  }
+  for (uint32_t p : owned) {
+    Page pg = pager.Read(p);
+    if (pg[0] != kPageData) fault("usage map names page " + std::to_string(p) + ", which is not a data page");
+    if (freePages.count(p)) fault("page " + std::to_string(p) + " is in the table and marked free");
+  }
+
+  // Rows and long values, by row pointer (the original slot of an overflow
+  // row, which is what index entries name).
+  std::set<uint16_t> keyColumns;
+  for (const auto& ri : t.realIndexes)
+    for (const auto& ic : ri.columns) keyColumns.insert(ic.number);
+  std::map<uint32_t, std::vector<ado::Value>> rows;
+  std::vector<uint8_t> scratch;
+  for (uint32_t p : owned) {
+    try {
+      PageRef pr = file.Read(p);
+      ByteView pv = file.View(pr);
+      if (pv.data[0] != kPageData || Get32(pv.data + 4) != t.page) continue;
+      uint16_t slots = SlotCount(pv);
+      for (uint16_t s = 0; s < slots; ++s) {
+        RowSlot sl = ReadSlot(pv, s);
+        if (sl.deleted) continue;
+        RowPointer here{p, static_cast<uint8_t>(s)};
+        std::string where = "row " + std::to_string(p) + ":" + std::to_string(s);
+        try {
+          RowBytes rb;
+          if (sl.lookup) {
+            ByteView ptr = pv.Sub(sl.start, 4, "overflow pointer");
+            rb = ReadRow(file, RowPointer::FromRaw(Get32(ptr.data)), "overflow row", true);
+          } else {
+            rb.page = pr;
+            rb.bytes = pv.Sub(sl.start, sl.length, "row");
+          }
+          RowReader rr(rb.bytes, t);
+          std::vector<ado::Value> vals(t.columns.size(), ado::Null{});
+          for (size_t i = 0; i < t.columns.size(); ++i) {
+            const ColumnDef& c = t.columns[i];
+            ado::Value v = DecodeValue(file, rr, c, scratch);
+            if (keyColumns.count(c.number)) vals[i] = KeyValue(v);
+          }
+          rows[here.Raw()] = std::move(vals);
+        } catch (const std::exception& e) {
+          fault(where + ": " + Describe(e));
+        }
+      }
+    } catch (const std::exception& e) {
+      fault("data page " + std::to_string(p) + ": " + Describe(e));
+    }
+  }
+  long count = static_cast<long>(rows.size());
+  r.rows += count;
+  if (count != static_cast<long>(t.rowCount))
+    fault("row count says " + std::to_string(t.rowCount) + ", the pages hold " + std::to_string(count));
+
+  // Indexes, both ways and in order.
+  for (size_t k = 0; k < t.realIndexes.size(); ++k) {
+    const RealIndex& ri = t.realIndexes[k];
+    std::string iname = std::to_string(k);
+    for (const auto& l : t.indexes)
+      if (l.realIndex == k) iname = l.name;
+    auto ifault = [&](const std::string& what) { fault("index " + iname + ": " + what); };
+    if (ri.firstPage == 0) {
+      if (count) ifault("no index pages for a table with rows");
+      continue;
+    }
+    IndexWalk w;
+    try {
+      w = WalkIndex(pager, ri.firstPage);
+    } catch (const std::exception& e) {
+      ifault(Describe(e));
+      continue;
+    }
+    for (uint32_t p : w.pages)
+      if (freePages.count(p)) ifault("page " + std::to_string(p) + " is in the index and marked free");
+    r.indexEntries += static_cast<long>(w.entries.size());
+    std::set<uint32_t> seen;
+    bool keysChecked = true;
+    for (size_t i = 0; i < w.entries.size(); ++i) {
+      const IndexEntry& e = w.entries[i];
+      RowPointer ptr{e.page, e.row};
+      if (i > 0 && !(w.entries[i - 1] < e)) {
+        ifault("entries out of key order at entry " + std::to_string(i));
+        break;
+      }
+      auto it = rows.find(ptr.Raw());
+      if (it == rows.end()) {
+        ifault("entry " + std::to_string(i) + " names " + std::to_string(e.page) + ":" + std::to_string(e.row) +
+               ", which holds no row");
+        continue;
+      }
+      if (!seen.insert(ptr.Raw()).second) ifault("two entries for row " + std::to_string(e.page) + ":" +
+                                                  std::to_string(e.row));
+      if (!keysChecked) continue;
+      std::vector<uint8_t> key;
+      try {
+        for (const auto& ic : ri.columns) {
+          const ColumnDef* c = t.ColumnByNumber(ic.number);
+          if (!c) throw BrenvoError(0, "missing column");
+          AppendKeySegment(*c, ic.ascending, it->second[static_cast<size_t>(c - t.columns.data())], key);
+        }
+      } catch (const std::exception&) {
+        keysChecked = false;
+        r.notes.push_back(name + ": index " + iname + ": keys not recomputed (characters without known weights)");
+        continue;
+      }
+      if (std::string(key.begin(), key.end()) != e.key)
+        ifault("entry " + std::to_string(i) + " has a key that is not its row's");
+    }
+    if (seen.size() != rows.size())
+      ifault(std::to_string(rows.size() - std::min(rows.size(), seen.size())) + " rows have no entry");
+  }
+}
+
+}  // namespace
+
+CheckReport CheckDatabase(const std::string& path, const std::string& password) {
+  CheckReport r;
+  auto db = Database::Open(path, password);
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) ThrowFileInUse(path);
+  Pager pager(fd, path, kJet4PageSize, db->Header().encryptionKey);
+  std::set<uint32_t> freePages;
+  try {
+    for (uint32_t p : ReadMapPages(pager, RowPointer{1, 0})) freePages.insert(p);
+  } catch (const std::exception& e) {
+    r.faults.push_back("global usage map: " + Describe(e));
+  }
+  for (const auto& name : db->UserTables()) {
+    ++r.tables;
+    try {
+      CheckTable(*db, pager, freePages, name, r);
+    } catch (const std::exception& e) {
+      r.faults.push_back(name + ": " + Describe(e));
+    }
+  }
+  return r;
+}
+
+}  // namespace brenvo::jet
