@@ -69,11 +69,15 @@ void BindValue(SQLHSTMT stmt, SQLUSMALLINT number, const ado::Value& v, const Co
     buf.f32 = *f;
     bindFixed(SQL_C_FLOAT, SQL_REAL, &buf.f32);
   } else if (const auto* s = std::get_if<std::string>(&v)) {
-    buf.wide = Utf8ToUtf16(*s);
-    const SQLULEN chars = buf.wide.size();
-    buf.indicator = static_cast<SQLLEN>(chars * sizeof(SQLWCHAR));
-    Check(SQLBindParameter(stmt, number, SQL_PARAM_INPUT, SQL_C_WCHAR, chars > 4000 ? SQL_WLONGVARCHAR : SQL_WVARCHAR,
-                           chars == 0 ? 1 : chars, 0, W(buf.wide), buf.indicator, &buf.indicator),
+    // UTF-8 as it is: the connection's character set is utf8mb4. Wide
+    // parameters lose their length in the driver when a shorter value
+    // follows a longer one (a NUL lands at the end of the stored text).
+    buf.narrow = *s;
+    buf.indicator = static_cast<SQLLEN>(buf.narrow.size());
+    Check(SQLBindParameter(stmt, number, SQL_PARAM_INPUT, SQL_C_CHAR,
+                           buf.narrow.size() > 8000 ? SQL_LONGVARCHAR : SQL_VARCHAR,
+                           buf.narrow.empty() ? 1 : buf.narrow.size(), 0, buf.narrow.data(), buf.indicator,
+                           &buf.indicator),
           SQL_HANDLE_STMT, stmt, "SQLBindParameter");
   } else if (const auto* dt = std::get_if<ado::DateTime>(&v)) {
     buf.narrow = DateTimeText(*dt, target.info.type);
