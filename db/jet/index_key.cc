@@ -121,13 +121,35 @@ void AppendKeySegment(const ColumnDef& c, bool ascending, const ado::Value& valu
       // The empty string's key is not one we could confirm; refuse it like an
       // unknown character rather than guess.
       if (s->empty()) ThrowNoWeight(0, c);
-      for (size_t i = 0; i < s->size();) {
+      // Characters that sort as if absent (the hyphen) leave no weight; each
+      // is recorded after the weights as a 4-byte code: 0x8000 | (7 + 4 *
+      // its position in the text) big-endian, 0x06, its own code. That
+      // section follows three 0x01 marks (ending the weights, the empty
+      // accent section and the empty section before it).
+      std::vector<uint8_t> absent;
+      size_t position = 0;
+      for (size_t i = 0; i < s->size(); ++position) {
         uint32_t cp = NextCodePoint(*s, i);
+        if (cp == '-') {
+          uint32_t at = 0x8000u | (7u + 4u * static_cast<uint32_t>(position));
+          if (at > 0xFFFF) ThrowNoWeight(cp, c);
+          absent.push_back(static_cast<uint8_t>(at >> 8));
+          absent.push_back(static_cast<uint8_t>(at));
+          absent.push_back(0x06);
+          absent.push_back(0x82);
+          continue;
+        }
         uint8_t w = TextWeight(cp);
         if (w == 0) ThrowNoWeight(cp, c);
         key.push_back(w);
       }
       key.push_back(kTextEnd);
+      if (!absent.empty()) {
+        key.push_back(kTextEnd);
+        key.push_back(kTextEnd);
+        key.push_back(kTextEnd);
+        key.insert(key.end(), absent.begin(), absent.end());
+      }
       key.push_back(kTextTerminator);
       break;
     }

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -236,6 +238,7 @@ struct TableWriter::IndexState {
   std::vector<uint32_t> umapPages;
   bool textKeys = false;
   bool supportedSort = true;
+  bool ignoreNulls = false;
 };
 
 struct TableWriter::ColumnMap {
@@ -298,6 +301,7 @@ void TableWriter::Load() {
     s.real = i;
     s.unique = r.flags & kIdxFlagUnique;
     s.required = r.flags & kIdxFlagRequired;
+    s.ignoreNulls = r.flags & kIdxFlagIgnoreNulls;
     for (const auto& l : def_.indexes)
       if (l.realIndex == i && l.kind == kIdxKindPrimary) s.required = s.unique = true;
     for (const auto& ic : r.columns) {
@@ -428,6 +432,7 @@ void TableWriter::Insert(const std::vector<std::optional<ado::Value>>& values) {
 
   // 2. Index keys and the checks on them.
   std::vector<std::string> keys(indexes_.size());
+  std::vector<bool> skip(indexes_.size(), false);
   for (size_t k = 0; k < indexes_.size(); ++k) {
     const IndexState& s = indexes_[k];
     std::vector<uint8_t> key;
@@ -443,6 +448,12 @@ void TableWriter::Insert(const std::vector<std::optional<ado::Value>>& values) {
       AppendKeySegment(*c, ic.ascending, stored[pos], key);
     }
     keys[k].assign(key.begin(), key.end());
+    bool allNull = true;
+    for (const auto& ic : def_.realIndexes[s.real].columns) {
+      const ColumnDef* c = def_.ColumnByNumber(ic.number);
+      if (!ado::IsNull(stored[static_cast<size_t>(c - cols.data())])) allNull = false;
+    }
+    if (s.ignoreNulls && allNull) skip[k] = true;
     if (s.unique && !anyNull && s.keys.count(keys[k]))
       Refuse("The changes you requested to the table were not successful because they would create duplicate "
              "values in the index, primary key, or relationship.  Change the data in the field or fields that "
@@ -509,6 +520,7 @@ void TableWriter::Insert(const std::vector<std::optional<ado::Value>>& values) {
 
     for (size_t k = 0; k < indexes_.size(); ++k) {
       IndexState& s = indexes_[k];
+      if (skip[k]) continue;
       IndexEntry e{std::move(keys[k]), at.page, at.row};
       if (s.sorted && !s.entries.empty() && e < s.entries.back()) s.sorted = false;
       if (s.unique) s.keys.insert(e.key);
@@ -640,6 +652,12 @@ std::unique_ptr<JetWriter> JetWriter::Open(const std::string& path, const std::s
   int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) {
     if (errno == ENOENT || errno == ENOTDIR) ThrowFileNotFound(path);
+    ThrowFileInUse(path);
+  }
+  struct stat st {};
+  // A file nobody may write is refused even to root, as Jet refuses it.
+  if (fstat(fd, &st) == 0 && (st.st_mode & 0222) == 0) {
+    ::close(fd);
     ThrowFileInUse(path);
   }
   if (TryLockDatabase(fd, LockKind::Exclusive) == LockResult::Busy) {
