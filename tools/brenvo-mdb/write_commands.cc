@@ -1,0 +1,36 @@
+#include "tools/brenvo-mdb/write_commands.h"
+
+#include <cstdio>
+#include <fstream>
+
+#include "db/jet/check.h"
+#include "db/jet/writer.h"
+#include "tools/brenvo-mdb/csv_import.h"
+#include "util/error.h"
+
+namespace brenvo::mdb {
+
+int RunCheck(const std::string& file, const std::string& password) {
+  jet::CheckReport r = jet::CheckDatabase(file, password);
+  for (const auto& f : r.faults) std::fprintf(stdout, "FAULT %s\n", f.c_str());
+  for (const auto& n : r.notes) std::fprintf(stdout, "note  %s\n", n.c_str());
+  std::fprintf(stdout, "%s: %ld tables, %ld rows, %ld index entries, %zu faults\n", file.c_str(), r.tables, r.rows,
+               r.indexEntries, r.faults.size());
+  return r.Ok() ? 0 : 1;
+}
+
+int RunImport(const std::string& file, const std::string& table, const std::string& csv,
+              const std::string& password) {
+  std::ifstream in(csv, std::ios::binary);
+  if (!in) {
+    std::fprintf(stderr, "brenvo-mdb: cannot read %s\n", csv.c_str());
+    return 1;
+  }
+  auto writer = jet::JetWriter::Open(file, password);
+  uint64_t n = ImportCsv(*writer, table, in);
+  writer->Close();
+  std::fprintf(stdout, "%llu rows imported into %s\n", static_cast<unsigned long long>(n), table.c_str());
+  return 0;
+}
+
+}  // namespace brenvo::mdb
