@@ -4,6 +4,8 @@
 //   brenvo-mdb schema FILE [TABLE]    columns and indexes
 //   brenvo-mdb count FILE TABLE       stored row count
 //   brenvo-mdb export FILE TABLE      CSV on standard output
+//   brenvo-mdb check FILE             integrity check (exit 1 on any fault)
+//   brenvo-mdb import FILE TABLE CSV  append the CSV's rows
 //
 // Every command takes --password PW. Exit status: 0 done, 1 the engine
 // refused or failed (message on standard error), 2 wrong usage.
@@ -14,6 +16,7 @@
 
 #include "db/jet/database.h"
 #include "tools/brenvo-mdb/csv_format.h"
+#include "tools/brenvo-mdb/write_commands.h"
 #include "util/error.h"
 
 using namespace brenvo;
@@ -25,7 +28,9 @@ int Usage() {
       "usage: brenvo-mdb [--password PW] tables FILE\n"
       "       brenvo-mdb [--password PW] schema FILE [TABLE]\n"
       "       brenvo-mdb [--password PW] count FILE TABLE\n"
-      "       brenvo-mdb [--password PW] export FILE TABLE\n",
+      "       brenvo-mdb [--password PW] export FILE TABLE\n"
+      "       brenvo-mdb [--password PW] check FILE\n"
+      "       brenvo-mdb [--password PW] import FILE TABLE CSV\n",
       stderr);
   return 2;
 }
@@ -87,6 +92,8 @@ int main(int argc, char** argv) {
       auto db = jet::Database::Open(file, password);
       return Export(*db, args[2]);
     }
+    if (cmd == "check" && args.size() == 2) return mdb::RunCheck(file, password);
+    if (cmd == "import" && args.size() == 4) return mdb::RunImport(file, args[2], args[3], password);
   } catch (...) {
     ErrorInfo e = DescribeCurrentException();
     std::fprintf(stderr, "brenvo-mdb: Error %ld (%s)\n", e.number, e.description.c_str());
