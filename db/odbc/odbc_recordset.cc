@@ -1,6 +1,10 @@
 #include "db/odbc/odbc_recordset.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <utility>
 
 #include "util/error.h"
 
@@ -247,6 +251,38 @@ OdbcAppender::OdbcAppender(std::shared_ptr<Session> session, std::string table)
   cols_ = DescribeColumns(s.get());
   row_.assign(cols_.size(), ado::Null{});
   set_.assign(cols_.size(), false);
+
+  // Batches rely on a refused statement storing nothing, which holds for
+  // InnoDB; and the literals must be written the way the session reads them.
+  {
+    StmtHandle q = NewStatement(dbc_);
+    std::u16string w = Utf8ToUtf16(
+        "SELECT ENGINE FROM information_schema.TABLES WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = ?");
+    Check(SQLPrepareW(q.get(), W(w), static_cast<SQLINTEGER>(w.size())), SQL_HANDLE_STMT, q.get(), "SQLPrepare");
+    ParamBuffer name;
+    Column text;
+    text.info.type = ado::adVarChar;
+    BindValue(q.get(), 1, ado::Value(table_), text, name);
+    Check(SQLExecute(q.get()), SQL_HANDLE_STMT, q.get(), "SQLExecute");
+    if (Ok(SQLFetch(q.get()))) {
+      const ado::Value engine = ReadValue(q.get(), 0, text);
+      canBatch_ = std::holds_alternative<std::string>(engine) && std::get<std::string>(engine) == "InnoDB";
+    }
+  }
+  {
+    StmtHandle q = NewStatement(dbc_);
+    ExecDirect(q.get(), "SELECT @@SESSION.sql_mode");
+    Column text;
+    text.info.type = ado::adVarChar;
+    if (Ok(SQLFetch(q.get()))) {
+      const ado::Value mode = ReadValue(q.get(), 0, text);
+      noBackslashEscapes_ = std::holds_alternative<std::string>(mode) &&
+                            std::get<std::string>(mode).find("NO_BACKSLASH_ESCAPES") != std::string::npos;
+    }
+  }
+  std::string names;
+  for (const auto& c : cols_) names += (names.empty() ? "" : ", ") + QuoteName(c.info.name);
+  batchHead_ = "INSERT INTO " + QuoteName(table_) + " (" + names + ") VALUES ";
 }
 
 SQLHSTMT OdbcAppender::StatementFor(const std::vector<bool>& set) {
@@ -282,28 +318,185 @@ void OdbcAppender::SetValue(int i, ado::Value v) {
   set_[static_cast<size_t>(i)] = true;
 }
 
-void OdbcAppender::Update() {
-  RequireOpen();
-  if (!pending_) NoCurrentRecord();
-  SQLHSTMT s = StatementFor(set_);
+void OdbcAppender::StoreOne(const std::vector<ado::Value>& values, const std::vector<bool>& set) {
+  SQLHSTMT s = StatementFor(set);
   params_.resize(cols_.size());
   SQLUSMALLINT n = 0;
   for (size_t i = 0; i < cols_.size(); ++i) {
-    if (!set_[i]) continue;
+    if (!set[i]) continue;
     ++n;
-    BindValue(s, n, row_[i], cols_[i], params_[n - 1]);
+    BindValue(s, n, values[i], cols_[i], params_[n - 1]);
   }
-  // The row is done with whether or not the server took it: a failed row is
-  // not stored and does not come back with the next one.
-  pending_ = false;
   Check(SQLExecute(s), SQL_HANDLE_STMT, s, "SQLExecute");
 }
 
+void OdbcAppender::Update() {
+  RequireOpen();
+  if (!pending_) NoCurrentRecord();
+  // The row is done with whether or not the server takes it: a failed row
+  // is not stored and does not come back with the next one.
+  pending_ = false;
+  const long long index = updates_++;
+  if (batchRows_ <= 1) {
+    StoreOne(row_, set_);
+    return;
+  }
+  std::string literal;
+  if (!AppendLiteralRow(row_, set_, literal)) {
+    // A value with no literal form (a NUL under NO_BACKSLASH_ESCAPES, an
+    // infinite double) goes by itself, after the rows queued before it.
+    StoreBatch();
+    try {
+      StoreOne(row_, set_);
+    } catch (const BrenvoError& e) {
+      failures_.push_back({index, e.number(), e.description()});
+    }
+    return;
+  }
+  // Statements stay well under the server's smallest usual packet limit.
+  constexpr size_t kMaxBatchBytes = 1 << 20;
+  if (!queue_.empty() && batchSql_.size() + literal.size() > kMaxBatchBytes) StoreBatch();
+  batchSql_ += queue_.empty() ? batchHead_ : std::string(", ");
+  batchSql_ += literal;
+  queue_.push_back({std::move(row_), set_, index});
+  row_.assign(cols_.size(), ado::Null{});
+  if (queue_.size() >= batchRows_) StoreBatch();
+}
+
+void OdbcAppender::StoreBatch() {
+  if (queue_.empty()) return;
+  try {
+    // The wide entry point: the narrow one takes its text as Latin-1 here
+    // and would store UTF-8 bytes as characters of their own.
+    StmtHandle s = NewStatement(dbc_);
+    ExecDirect(s.get(), batchSql_);
+  } catch (const BrenvoError&) {
+    for (const auto& q : queue_) {
+      try {
+        StoreOne(q.values, q.set);
+      } catch (const BrenvoError& e) {
+        failures_.push_back({q.index, e.number(), e.description()});
+      }
+    }
+  }
+  queue_.clear();
+  batchSql_.clear();
+}
+
+void OdbcAppender::SetBatchRows(int rows) {
+  RequireOpen();
+  StoreBatch();
+  batchRows_ = canBatch_ && rows > 1 ? static_cast<size_t>(rows) : 1;
+}
+
+std::vector<ado::Recordset::RowFailure> OdbcAppender::Flush() {
+  RequireOpen();
+  StoreBatch();
+  return std::exchange(failures_, {});
+}
+
+bool OdbcAppender::AppendLiteralRow(const std::vector<ado::Value>& values, const std::vector<bool>& set,
+                                    std::string& out) const {
+  out += '(';
+  for (size_t i = 0; i < cols_.size(); ++i) {
+    if (i) out += ", ";
+    if (!set[i]) {
+      out += "DEFAULT";
+    } else if (!AppendLiteral(values[i], cols_[i], out)) {
+      return false;
+    }
+  }
+  out += ')';
+  return true;
+}
+
+bool OdbcAppender::AppendLiteral(const ado::Value& v, const Column& col, std::string& out) const {
+  auto quoted = [&](const std::string& s) {
+    out += '\'';
+    for (char c : s) {
+      // A doubled quote ends no literal in either escape mode, and reads the
+      // same to the driver's own scan of the text.
+      if (c == '\'') {
+        out += "''";
+      } else if (c == '\\' && !noBackslashEscapes_) {
+        out += "\\\\";
+      } else if (c == '\0') {
+        if (noBackslashEscapes_) return false;
+        out += "\\0";
+      } else {
+        out += c;
+      }
+    }
+    out += '\'';
+    return true;
+  };
+  char buf[64];
+  if (ado::IsNull(v)) {
+    out += "NULL";
+  } else if (const auto* b = std::get_if<bool>(&v)) {
+    out += *b ? "1" : "0";
+  } else if (const auto* i = std::get_if<int64_t>(&v)) {
+    out += std::to_string(*i);
+  } else if (const auto* d = std::get_if<double>(&v)) {
+    if (!std::isfinite(*d)) return false;
+    // The shortest digits that read back as the same double.
+    auto r = std::to_chars(buf, buf + sizeof buf, *d);
+    out.append(buf, r.ptr);
+  } else if (const auto* f = std::get_if<float>(&v)) {
+    if (!std::isfinite(*f)) return false;
+    auto r = std::to_chars(buf, buf + sizeof buf, *f);
+    out.append(buf, r.ptr);
+  } else if (const auto* s = std::get_if<std::string>(&v)) {
+    return quoted(*s);
+  } else if (const auto* dt = std::get_if<ado::DateTime>(&v)) {
+    return quoted(DateTimeText(*dt, col.info.type));
+  } else if (const auto* c = std::get_if<ado::Currency>(&v)) {
+    const bool neg = c->scaled < 0;
+    const uint64_t a = neg ? 0 - static_cast<uint64_t>(c->scaled) : static_cast<uint64_t>(c->scaled);
+    std::snprintf(buf, sizeof buf, "%s%llu.%04llu", neg ? "-" : "", static_cast<unsigned long long>(a / 10000),
+                  static_cast<unsigned long long>(a % 10000));
+    out += buf;
+  } else if (const auto* dec = std::get_if<ado::Decimal>(&v)) {
+    // Digits go as a number; anything else as text for the server to judge.
+    const std::string& t = dec->text;
+    size_t p = (!t.empty() && (t[0] == '-' || t[0] == '+')) ? 1 : 0;
+    bool digits = p < t.size(), point = false;
+    for (size_t k = p; k < t.size() && digits; ++k) {
+      if (t[k] == '.' && !point) point = true;
+      else if (t[k] < '0' || t[k] > '9') digits = false;
+    }
+    if (!digits) return quoted(t);
+    out += t;
+  } else if (std::holds_alternative<ado::Guid>(v)) {
+    return false;
+  } else if (const auto* by = std::get_if<ado::Bytes>(&v)) {
+    if (by->empty()) {
+      out += "''";
+    } else {
+      out += "X'";
+      for (uint8_t x : *by) {
+        std::snprintf(buf, sizeof buf, "%02X", x);
+        out += buf;
+      }
+      out += '\'';
+    }
+  }
+  return true;
+}
+
 OdbcAppender::~OdbcAppender() {
-  if (open_) session_->Remove(this);
+  if (!open_) return;
+  session_->Remove(this);
+  Detach();
 }
 
 void OdbcAppender::Detach() {
+  // The connection is closing: store what is queued while it still can.
+  try {
+    if (open_) StoreBatch();
+  } catch (...) {
+  }
+  queue_.clear();
   inserts_.clear();
   open_ = false;
 }

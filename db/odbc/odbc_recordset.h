@@ -8,7 +8,11 @@
 //
 // Appending prepares "INSERT INTO t (columns set) VALUES (?, ...)" once per
 // set of columns a row fills (a column left unset keeps the column's
-// default, as with ADO), and stores one row per Update.
+// default, as with ADO), and stores one row per Update. In batches
+// (SetBatchRows) the queued rows go as one multi-row INSERT of literals, an
+// unset column as DEFAULT; a refused batch stores nothing (InnoDB runs the
+// statement as a whole) and its rows are stored again one by one, so each
+// succeeds or fails on its own. Tables of other engines are not batched.
 #pragma once
 
 #include <map>
@@ -115,9 +119,24 @@ class OdbcAppender : public ado::Recordset, public SessionChild {
   void AddNew() override;
   void SetValue(int i, ado::Value v) override;
   void Update() override;
+  void SetBatchRows(int rows) override;
+  std::vector<RowFailure> Flush() override;
+
+  // False for tables whose engine cannot undo a half-stored statement.
+  bool CanBatch() const { return canBatch_; }
 
  private:
+  struct Queued {
+    std::vector<ado::Value> values;
+    std::vector<bool> set;
+    long long index = 0;
+  };
+
   SQLHSTMT StatementFor(const std::vector<bool>& set);
+  void StoreOne(const std::vector<ado::Value>& values, const std::vector<bool>& set);
+  bool AppendLiteralRow(const std::vector<ado::Value>& values, const std::vector<bool>& set, std::string& out) const;
+  bool AppendLiteral(const ado::Value& v, const Column& col, std::string& out) const;
+  void StoreBatch();
   void RequireOpen() const;
 
   std::shared_ptr<Session> session_;
@@ -130,6 +149,15 @@ class OdbcAppender : public ado::Recordset, public SessionChild {
   bool open_ = true;
   std::map<std::vector<bool>, StmtHandle> inserts_;
   std::vector<ParamBuffer> params_;
+
+  bool canBatch_ = false;
+  bool noBackslashEscapes_ = false;
+  size_t batchRows_ = 1;
+  long long updates_ = 0;
+  std::string batchHead_;  // "INSERT INTO t (all columns) VALUES "
+  std::string batchSql_;
+  std::vector<Queued> queue_;
+  std::vector<RowFailure> failures_;
 };
 
 // `name` with inner backticks doubled.

@@ -2,6 +2,8 @@
 // values both ways, Korean in utf8mb4 and euckr databases, sliced reading.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "db/odbc/myodbc_dsn.h"
 #include "db/odbc/odbc_connection.h"
 #include "db/odbc/odbc_recordset.h"
@@ -101,26 +103,31 @@ TEST_P(OdbcRecordsetTest, EveryTypeRoundTripsExactly) {
        ado::DateTime{2016, 5, 9}, ado::DateTime{2016, 5, 9, 0, 0, 0}, std::string("C001"), ado::Decimal{"500000000.00"},
        int64_t{1}, true},
   };
-  {
+  // Row by row, then in batches of two (a last batch of one stays queued
+  // until Flush), then in one batch.
+  for (int batch : {1, 2, 100}) {
+    SCOPED_TRACE("batch " + std::to_string(batch));
+    conn_->Execute("DELETE FROM every");
     auto w = conn_->OpenTable("every", ado::OpenMode::Append);
+    w->SetBatchRows(batch);
     for (const auto& row : rows) {
       w->AddNew();
       for (size_t i = 0; i < row.size(); ++i) w->SetValue(static_cast<int>(i), row[i]);
       w->Update();
     }
+    EXPECT_TRUE(w->Flush().empty());
     w->Close();
-  }
-  auto r = conn_->OpenTable("every", ado::OpenMode::Read);
-  for (const auto& row : rows) {
-    ASSERT_FALSE(r->Eof());
-    for (size_t i = 0; i < row.size(); ++i) {
-      SCOPED_TRACE(r->Field(static_cast<int>(i)).name + " of row " + std::to_string(std::get<int64_t>(row[0])));
-      // CHAR drops trailing blanks as MySQL stores it; everything else comes back as it went.
-      EXPECT_EQ(r->GetValue(static_cast<int>(i)), row[i]);
+    auto r = conn_->OpenTable("every", ado::OpenMode::Read);
+    for (const auto& row : rows) {
+      ASSERT_FALSE(r->Eof());
+      for (size_t i = 0; i < row.size(); ++i) {
+        SCOPED_TRACE(r->Field(static_cast<int>(i)).name + " of row " + std::to_string(std::get<int64_t>(row[0])));
+        EXPECT_EQ(r->GetValue(static_cast<int>(i)), row[i]);
+      }
+      r->MoveNext();
     }
-    r->MoveNext();
+    EXPECT_TRUE(r->Eof());
   }
-  EXPECT_TRUE(r->Eof());
 
   // The server holds the characters themselves, not bytes in another code page.
   auto seen = test::RootQuery(server_, "SELECT v FROM `" + db_ + "`.every WHERE id = 1");
@@ -176,6 +183,81 @@ TEST_P(OdbcRecordsetTest, AFailedRowIsNotStoredAndTheNextOneIs) {
   auto n = conn_->OpenQuery("SELECT COUNT(*), GROUP_CONCAT(s ORDER BY id) FROM k");
   EXPECT_EQ(n->GetValue(0), Value(int64_t{2}));
   EXPECT_EQ(n->GetValue(1), Value(std::string("a,c")));
+}
+
+// Batches: each row succeeds or fails on its own, text that looks like SQL
+// stays text, and tables that cannot undo a statement are not batched.
+TEST_P(OdbcRecordsetTest, BatchedRowsSucceedOrFailOnTheirOwn) {
+  Root("CREATE TABLE k (id INT PRIMARY KEY, s VARCHAR(40), n INT DEFAULT 7)");
+  const std::vector<std::string> texts = {"'; DROP TABLE k; --", "a?b ? c", "끝\\", "\\'", "''", "Kim's 무역\\본점",
+                                          "x\\0y", "\"큰따옴표\""};
+  auto w = conn_->OpenTable("k", ado::OpenMode::Append);
+  w->SetBatchRows(4);
+  auto put = [&](int64_t id, std::optional<std::string> s) {
+    w->AddNew();
+    w->SetValue(0, id);
+    if (s) w->SetValue(1, *s);
+    w->Update();  // never throws for the server's refusal in batches
+  };
+  for (size_t i = 0; i < texts.size(); ++i) put(static_cast<int64_t>(i + 1), texts[i]);  // Updates 0..7
+  put(3, "dup");                                       // 8: duplicate key
+  put(20, std::string(41, 'x'));                       // 9: too long (strict mode)
+  put(21, std::nullopt);                               // 10: s unset -> default NULL, n default 7
+  auto failures = w->Flush();
+  ASSERT_EQ(failures.size(), 2u);
+  EXPECT_EQ(failures[0].row, 8);
+  EXPECT_NE(failures[0].description.find("Duplicate entry"), std::string::npos);
+  EXPECT_EQ(failures[1].row, 9);
+  EXPECT_TRUE(w->Flush().empty()) << "reported once";
+  put(22, "닫을 때 저장");
+  w->Close();  // stores the queued row
+
+  auto r = conn_->OpenTable("k", ado::OpenMode::Read);
+  for (size_t i = 0; i < texts.size(); ++i, r->MoveNext()) {
+    ASSERT_FALSE(r->Eof());
+    EXPECT_EQ(r->GetValue(1), Value(texts[i]));
+  }
+  EXPECT_EQ(r->GetValue(0), Value(int64_t{21}));
+  EXPECT_TRUE(ado::IsNull(r->GetValue(1)));
+  EXPECT_EQ(r->GetValue(2), Value(int64_t{7}));
+  r->MoveNext();
+  EXPECT_EQ(r->GetValue(1), Value(std::string("닫을 때 저장")));
+  r->MoveNext();
+  EXPECT_TRUE(r->Eof());
+}
+
+TEST_P(OdbcRecordsetTest, BatchesFollowTheSessionsEscapeMode) {
+  Root("CREATE TABLE e (id INT PRIMARY KEY, s VARCHAR(20))");
+  conn_->Execute("SET SESSION sql_mode = CONCAT(@@SESSION.sql_mode, ',NO_BACKSLASH_ESCAPES')");
+  auto w = conn_->OpenTable("e", ado::OpenMode::Append);
+  w->SetBatchRows(10);
+  const std::vector<std::string> texts = {"a\\b", "끝\\", "\\'x", "'\\''"};
+  for (size_t i = 0; i < texts.size(); ++i) {
+    w->AddNew();
+    w->SetValue(0, static_cast<int64_t>(i));
+    w->SetValue(1, texts[i]);
+    w->Update();
+  }
+  EXPECT_TRUE(w->Flush().empty());
+  auto r = conn_->OpenTable("e", ado::OpenMode::Read);
+  for (const auto& t : texts) {
+    ASSERT_FALSE(r->Eof());
+    EXPECT_EQ(r->GetValue(1), Value(t));
+    r->MoveNext();
+  }
+}
+
+TEST_P(OdbcRecordsetTest, TablesThatCannotUndoAStatementAreStoredRowByRow) {
+  Root("CREATE TABLE m (id INT PRIMARY KEY) ENGINE=MyISAM");
+  auto w = conn_->OpenTable("m", ado::OpenMode::Append);
+  w->SetBatchRows(100);
+  w->AddNew();
+  w->SetValue(0, int64_t{1});
+  w->Update();
+  EXPECT_EQ(conn_->OpenQuery("SELECT COUNT(*) FROM m")->GetValue(0), Value(int64_t{1})) << "stored at once";
+  w->AddNew();
+  w->SetValue(0, int64_t{1});
+  EXPECT_THROW(w->Update(), BrenvoError);
 }
 
 TEST_P(OdbcRecordsetTest, ZeroDatesReadAsTheZeroDate) {
