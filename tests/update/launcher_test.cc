@@ -14,6 +14,7 @@
 #include "update/pe_builder.h"
 #include "util/error.h"
 #include "util/file_version.h"
+#include "util/settings_store.h"
 
 namespace brenvo::update {
 namespace {
@@ -275,6 +276,40 @@ TEST_F(Update, OpenUrlReadsTwentyBytesFresh) {
   Serve("long.txt", "7");
   EXPECT_EQ(OpenURL(url), "7");
   EXPECT_EQ(OpenURL(UpdateBaseUrl(env_.updateServer) + "absent.txt"), "");
+}
+
+// The real process operations with stand-ins that are programs of this
+// platform: the checker leaves "New_" + EXE and the replacer records what it
+// was handed. Only the end of the program and the file browser are replaced.
+TEST_F(Update, StandInProgramsThroughTheRealProcessOperations) {
+  TempDir settingsDir;
+  auto settings = MakeIniSettingsStore(settingsDir.str());
+  settings->Save("Brenvo <-> CS 자료전환", "Config", "UpdateServer", env_.updateServer);
+  LauncherEnv env = ProgramLauncherEnv(prompter_, *settings, "Brenvo <-> CS 자료전환", 31);
+  EXPECT_EQ(env.updateServer, env_.updateServer);
+  EXPECT_FALSE(env.appFolder.empty());
+  EXPECT_FALSE(env.exeName.empty());
+  env.appFolder = app_.str();
+  env.exeName = kExe;
+  int ends = 0;
+  env.endProgram = [&] { ++ends; };
+  env.openFolder = [](const std::string&) { return true; };
+
+  Serve("Strovant_lastver.txt", "3");
+  Serve("Strovant.exe",
+        "#!/bin/sh\n"
+        "printf '%s|%s' \"$*\" \"$(pwd)\" > checker-args.txt\n"
+        "echo new > \"New_${1#*;}\"\n");
+  Serve("Melquid.exe", "#!/bin/sh\nprintf '%s' \"$*\" > replacer-args.tmp && mv replacer-args.tmp replacer-args.txt\n");
+  bool skip = false;
+  RunAutoUpdate(skip, env);
+  EXPECT_TRUE(prompter_.shown().empty());
+  EXPECT_EQ(ReadFile(app_.path() / "checker-args.txt"), "31;brenvo-console|" + app_.str());
+  EXPECT_TRUE(fs::exists(app_.path() / "New_brenvo-console"));
+  EXPECT_EQ(ends, 1);
+  // The replacer is not waited for; give it a moment to write its record.
+  for (int i = 0; i < 200 && !fs::exists(app_.path() / "replacer-args.txt"); ++i) ::usleep(50 * 1000);
+  EXPECT_EQ(ReadFile(app_.path() / "replacer-args.txt"), "brenvo-console;New_brenvo-console");
 }
 
 TEST(UpdateNumbers, ReadWholeNumber) {
