@@ -346,9 +346,11 @@ void OdbcAppender::Update() {
     // A value with no literal form (a NUL under NO_BACKSLASH_ESCAPES, an
     // infinite double) goes by itself, after the rows queued before it.
     StoreBatch();
+    WaitForSender();
     try {
       StoreOne(row_, set_);
     } catch (const BrenvoError& e) {
+      std::lock_guard<std::mutex> lock(mu_);
       failures_.push_back({index, e.number(), e.description()});
     }
     return;
@@ -363,35 +365,87 @@ void OdbcAppender::Update() {
   if (queue_.size() >= batchRows_) StoreBatch();
 }
 
-void OdbcAppender::StoreBatch() {
-  if (queue_.empty()) return;
+void OdbcAppender::SendBatch(const std::string& sql, const std::vector<Queued>& rows) {
+  std::vector<RowFailure> refused;
   try {
-    // The wide entry point: the narrow one takes its text as Latin-1 here
-    // and would store UTF-8 bytes as characters of their own.
-    StmtHandle s = NewStatement(dbc_);
-    ExecDirect(s.get(), batchSql_);
-  } catch (const BrenvoError&) {
-    for (const auto& q : queue_) {
+    StmtHandle st = NewStatement(dbc_);
+    ExecDirect(st.get(), sql);
+  } catch (...) {
+    for (const auto& q : rows) {
       try {
         StoreOne(q.values, q.set);
       } catch (const BrenvoError& e) {
-        failures_.push_back({q.index, e.number(), e.description()});
+        refused.push_back({q.index, e.number(), e.description()});
+      } catch (...) {
+        const ErrorInfo e = DescribeCurrentException();
+        refused.push_back({q.index, e.number, e.description});
       }
     }
   }
-  queue_.clear();
+  if (!refused.empty()) {
+    std::lock_guard<std::mutex> lock(mu_);
+    failures_.insert(failures_.end(), refused.begin(), refused.end());
+  }
+}
+
+void OdbcAppender::SenderLoop() {
+  std::unique_lock<std::mutex> lock(mu_);
+  for (;;) {
+    cv_.wait(lock, [this] { return haveJob_ || stop_; });
+    if (!haveJob_) return;
+    std::string sql = std::move(jobSql_);
+    std::vector<Queued> rows = std::move(jobRows_);
+    lock.unlock();
+    SendBatch(sql, rows);
+    lock.lock();
+    haveJob_ = false;
+    cv_.notify_all();
+  }
+}
+
+void OdbcAppender::WaitForSender() {
+  std::unique_lock<std::mutex> lock(mu_);
+  cv_.wait(lock, [this] { return !haveJob_; });
+}
+
+void OdbcAppender::StopSender() {
+  if (!sender_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    stop_ = true;
+  }
+  cv_.notify_all();
+  sender_.join();
+  stop_ = false;
+}
+
+void OdbcAppender::StoreBatch() {
+  if (queue_.empty()) return;
+  WaitForSender();
+  if (!sender_.joinable()) sender_ = std::thread([this] { SenderLoop(); });
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    jobSql_ = std::move(batchSql_);
+    jobRows_ = std::move(queue_);
+    haveJob_ = true;
+  }
+  cv_.notify_all();
   batchSql_.clear();
+  queue_.clear();
 }
 
 void OdbcAppender::SetBatchRows(int rows) {
   RequireOpen();
   StoreBatch();
+  WaitForSender();
   batchRows_ = canBatch_ && rows > 1 ? static_cast<size_t>(rows) : 1;
 }
 
 std::vector<ado::Recordset::RowFailure> OdbcAppender::Flush() {
   RequireOpen();
   StoreBatch();
+  WaitForSender();
+  std::lock_guard<std::mutex> lock(mu_);
   return std::exchange(failures_, {});
 }
 
@@ -496,6 +550,8 @@ void OdbcAppender::Detach() {
     if (open_) StoreBatch();
   } catch (...) {
   }
+  WaitForSender();
+  StopSender();
   queue_.clear();
   inserts_.clear();
   open_ = false;

@@ -13,10 +13,16 @@
 // unset column as DEFAULT; a refused batch stores nothing (InnoDB runs the
 // statement as a whole) and its rows are stored again one by one, so each
 // succeeds or fails on its own. Tables of other engines are not batched.
+// A full batch is sent by a thread of the record set's own while the caller
+// fills the next one; at most one batch is on its way, and everything else
+// the record set does on the connection waits for it first.
 #pragma once
 
+#include <condition_variable>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -137,6 +143,10 @@ class OdbcAppender : public ado::Recordset, public SessionChild {
   bool AppendLiteralRow(const std::vector<ado::Value>& values, const std::vector<bool>& set, std::string& out) const;
   bool AppendLiteral(const ado::Value& v, const Column& col, std::string& out) const;
   void StoreBatch();
+  void SendBatch(const std::string& sql, const std::vector<Queued>& rows);
+  void WaitForSender();
+  void StopSender();
+  void SenderLoop();
   void RequireOpen() const;
 
   std::shared_ptr<Session> session_;
@@ -157,7 +167,16 @@ class OdbcAppender : public ado::Recordset, public SessionChild {
   std::string batchHead_;  // "INSERT INTO t (all columns) VALUES "
   std::string batchSql_;
   std::vector<Queued> queue_;
-  std::vector<RowFailure> failures_;
+
+  // The sender: one batch handed over at a time.
+  std::thread sender_;
+  std::mutex mu_;
+  std::condition_variable cv_;
+  bool haveJob_ = false;  // a batch handed over and not yet stored
+  bool stop_ = false;
+  std::string jobSql_;
+  std::vector<Queued> jobRows_;
+  std::vector<RowFailure> failures_;  // guarded by mu_ while the sender runs
 };
 
 // `name` with inner backticks doubled.

@@ -200,6 +200,8 @@ TEST_P(OdbcRecordsetTest, BatchedRowsSucceedOrFailOnTheirOwn) {
     w->Update();  // never throws for the server's refusal in batches
   };
   for (size_t i = 0; i < texts.size(); ++i) put(static_cast<int64_t>(i + 1), texts[i]);  // Updates 0..7
+  // The connection stays usable while a batch is on its way.
+  EXPECT_FALSE(conn_->OpenQuery("SELECT COUNT(*) FROM k")->Eof());
   put(3, "dup");                                       // 8: duplicate key
   put(20, std::string(41, 'x'));                       // 9: too long (strict mode)
   put(21, std::nullopt);                               // 10: s unset -> default NULL, n default 7
