@@ -100,23 +100,31 @@ void CreateDatabase(const MariaServer& server, const std::string& name, const st
   RootExec(server, "CREATE DATABASE " + Quote(name) + " CHARACTER SET " + charset);
 }
 
-bool CreateCsDatabase(const MariaServer& server, const std::string& name, const std::string& charset) {
+std::string OwnCsSchemaPath() { return BRENVO_OWN_CS_SCHEMA; }
+
+bool CreateCsDatabase(const MariaServer& server, const std::string& name, const std::string& charset,
+                      CsSchemaSource source) {
   auto dir = FixturesDir();
-  if (dir.empty()) return false;
-  std::string schema = ReadFile(dir / "brenvo" / "cs_schema.sql");
-  std::string seed = ReadFile(dir / "brenvo" / "cs_seed_version.sql");
-  if (schema.empty()) return false;
-  if (charset != "utf8mb4") {
-    // The schema names utf8mb4 per table; a CS DB of another character set
-    // carries it on every table.
+  std::string schema, seed;
+  if (source != CsSchemaSource::Own && !dir.empty()) {
+    schema = ReadFile(dir / "brenvo" / "cs_schema.sql");
+    seed = ReadFile(dir / "brenvo" / "cs_seed_version.sql");
+    // The fixture schema names utf8mb4 on every table; a CS DB of another
+    // character set carries its own on every table.
     const std::string from = "CHARSET=utf8mb4", to = "CHARSET=" + charset;
     for (size_t p = 0; (p = schema.find(from, p)) != std::string::npos; p += to.size()) schema.replace(p, from.size(), to);
   }
+  if (schema.empty()) {
+    if (source == CsSchemaSource::Fixtures) return false;
+    schema = ReadFile(OwnCsSchemaPath());
+    seed = "INSERT INTO `dbversion` (`dbid`, `ver`) VALUES ('main', 12);";
+  }
+  if (schema.empty()) return false;
   CreateDatabase(server, name, charset);
   Conn m = RootConnect(server);
   Check(m.get(), mysql_select_db(m.get(), name.c_str()), "USE " + name);
   ExecOn(m.get(), schema);
-  if (!seed.empty()) ExecOn(m.get(), seed);
+  ExecOn(m.get(), seed);
   return true;
 }
 

@@ -34,10 +34,14 @@ void RootExec(const MariaServer& server, const std::string& sql);
 // The rows of a query as text (NULL as "\N").
 std::vector<std::vector<std::string>> RootQuery(const MariaServer& server, const std::string& sql);
 
-// Creates database name with the given character set and runs the CS schema
-// in it (the shared fixtures' cs_schema.sql and cs_seed_version.sql when
-// present). Returns false when no schema is available (the caller skips).
-bool CreateCsDatabase(const MariaServer& server, const std::string& name, const std::string& charset = "utf8mb4");
+// Creates database name with the given character set (every table in it)
+// and the CS schema with its dbversion row ('main', 12): from the shared
+// fixtures' cs_schema.sql when present, else from the project's own
+// tests/mysql/cs_schema_own.sql. Fixtures only: false when they are absent.
+enum class CsSchemaSource { FixturesOrOwn, Fixtures, Own };
+bool CreateCsDatabase(const MariaServer& server, const std::string& name, const std::string& charset = "utf8mb4",
+                      CsSchemaSource source = CsSchemaSource::FixturesOrOwn);
+std::string OwnCsSchemaPath();
 // An empty database.
 void CreateDatabase(const MariaServer& server, const std::string& name, const std::string& charset = "utf8mb4");
 void DropDatabase(const MariaServer& server, const std::string& name);
