@@ -671,6 +671,7 @@ std::unique_ptr<JetWriter> JetWriter::Open(const std::string& path, const std::s
   }
   std::unique_ptr<JetWriter> w(new JetWriter);
   w->path_ = path;
+  w->password_ = password;
   try {
     w->db_ = Database::OpenSource(MakeFdSource(readFd), path, password);
   } catch (...) {
@@ -697,6 +698,12 @@ TableWriter& JetWriter::Table(const std::string& name) {
     if (t->Def().page == def.page) return *t;
   tables_.push_back(std::make_unique<TableWriter>(*pager_, *db_, name));
   return *tables_.back();
+}
+
+std::shared_ptr<const Database> JetWriter::OpenReader() {
+  int fd = ::dup(pager_->Fd());
+  if (fd < 0) ThrowFileInUse(path_);
+  return std::shared_ptr<const Database>(Database::OpenSource(MakeFdSource(fd), path_, password_));
 }
 
 void JetWriter::Commit() {

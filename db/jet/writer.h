@@ -43,6 +43,9 @@ class JetWriter {
   ~JetWriter();
 
   const Database& Db() const { return *db_; }
+  // A reader over the file's state at the last durable point (Commit first
+  // to include every row); shares this writer's lock.
+  std::shared_ptr<const Database> OpenReader();
   // The table by name (case-insensitive); throws the unknown-table error.
   TableWriter& Table(const std::string& name);
   // A durable point for every table with changes.
@@ -57,6 +60,7 @@ class JetWriter {
  private:
   JetWriter() = default;
   std::string path_;
+  std::string password_;
   std::unique_ptr<Pager> pager_;
   std::unique_ptr<Database> db_;
   std::vector<std::unique_ptr<TableWriter>> tables_;
