@@ -3,8 +3,10 @@
 // readable until it is closed), record sets are Query cursors.
 #include "db/jet/jet_connection.h"
 
+#include "db/jet/jet_append.h"
 #include "db/jet/jet_errors.h"
 #include "db/jet/query.h"
+#include "db/jet/writer.h"
 
 namespace brenvo::jet {
 namespace {
@@ -91,19 +93,32 @@ class JetConnection : public ado::Connection {
     std::string password = ado::ConnectionStringValue(connectionString, "Jet OLEDB:Database Password").value_or("");
     if (path.empty()) ThrowFileNotFound(path);
     db_ = Database::Open(path, password);
+    path_ = path;
+    password_ = password;
   }
   int State() const override { return db_ ? ado::adStateOpen : ado::adStateClosed; }
   void Close() override {
     if (!db_) ThrowClosed(kAdoConnection);
     db_.reset();
+    if (writer_) {
+      auto w = std::move(writer_);
+      w->Close();
+    }
   }
 
   long long Execute(const std::string& text) override {
     Need();
+    Refresh();
     sql::Statement st = sql::Parse(text);
     if (std::holds_alternative<sql::DeleteStatement>(st)) {
-      db_->Table(std::get<sql::DeleteStatement>(st).table);
-      ThrowNotCapable("Deleting rows is not supported by this Jet engine yet.");
+      const auto& del = std::get<sql::DeleteStatement>(st);
+      db_->Table(del.table);
+      if (del.where) ThrowNotCapable("Deleting rows with a WHERE clause is not supported by this Jet engine yet.");
+      TableWriter& t = Writer().Table(del.table);
+      long long n = t.RowCount();
+      t.DeleteAll();
+      db_ = writer_->OpenReader();
+      return n;
     }
     // A SELECT through Execute is evaluated and its rows discarded, as ADO
     // would hand back a record set the caller does not keep.
@@ -116,6 +131,7 @@ class JetConnection : public ado::Connection {
 
   std::unique_ptr<ado::Recordset> OpenQuery(const std::string& text) override {
     Need();
+    Refresh();
     sql::Statement st = sql::Parse(text);
     if (!std::holds_alternative<sql::SelectStatement>(st))
       ThrowSyntax("The statement returns no rows; use Execute for '" + text + "'.");
@@ -127,8 +143,9 @@ class JetConnection : public ado::Connection {
     Need();
     if (mode == ado::OpenMode::Append) {
       db_->Table(table);
-      ThrowNotCapable("Appending rows is not supported by this Jet engine yet.");
+      return MakeAppendRecordset(Writer().Table(table));
     }
+    Refresh();
     sql::SelectStatement st;
     st.items.emplace_back();
     st.table = table;
@@ -139,7 +156,32 @@ class JetConnection : public ado::Connection {
   void Need() const {
     if (!db_) ThrowClosed(kAdoConnection);
   }
+  // The first write turns the connection into the file's writer: the
+  // shared lock of reading is given up for the writer's exclusive one
+  // (refused while a record set of this connection still reads the file).
+  JetWriter& Writer() {
+    if (!writer_) {
+      db_.reset();
+      try {
+        writer_ = JetWriter::Open(path_, password_);
+      } catch (...) {
+        db_ = Database::Open(path_, password_);
+        throw;
+      }
+      db_ = writer_->OpenReader();
+    }
+    return *writer_;
+  }
+  // Reads after writes see every row appended so far.
+  void Refresh() {
+    if (!writer_) return;
+    writer_->Commit();
+    db_ = writer_->OpenReader();
+  }
   std::shared_ptr<const Database> db_;
+  std::string path_;
+  std::string password_;
+  std::unique_ptr<JetWriter> writer_;
 };
 
 }  // namespace
