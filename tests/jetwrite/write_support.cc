@@ -1,0 +1,62 @@
+#include "tests/jetwrite/write_support.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+
+#include "db/jet/check.h"
+#include "db/jet/database.h"
+#include "tools/brenvo-mdb/csv_format.h"
+#include "tools/brenvo-mdb/csv_import.h"
+
+namespace brenvo::test {
+
+std::string CopyBrenvoFixture(const TempDir& dir, const std::string& name) {
+  namespace fs = std::filesystem;
+  fs::path to = dir.path() / name;
+  fs::copy_file(FixturesDir() / "brenvo" / name, to, fs::copy_options::overwrite_existing);
+  fs::permissions(to, fs::perms::owner_read | fs::perms::owner_write);
+  return to.string();
+}
+
+std::string ExpectedCsv(const std::string& table) {
+  return ReadFile(FixturesDir() / "brenvo" / "expected" / (table + ".csv"));
+}
+
+std::string ExportWithOurReader(const std::string& path, const std::string& table) {
+  auto db = jet::Database::Open(path, kBrenvoPassword);
+  std::string out;
+  mdb::ExportCsv(*db, table, [&](std::string_view piece) {
+    out.append(piece);
+    return true;
+  });
+  return out;
+}
+
+bool HaveMdbtools() { return std::system("command -v mdb-export >/dev/null 2>&1") == 0; }
+
+std::vector<std::vector<std::optional<std::string>>> ExportWithMdbtools(const std::string& path,
+                                                                         const std::string& table) {
+  std::vector<std::vector<std::optional<std::string>>> out;
+  std::string cmd = "mdb-export '" + path + "' '" + table + "' 2>/dev/null";
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return out;
+  std::string text;
+  char buf[65536];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
+  pclose(p);
+  std::istringstream in(text);
+  std::vector<std::optional<std::string>> rec;
+  while (mdb::ReadCsvRecord(in, rec)) out.push_back(rec);
+  return out;
+}
+
+std::string CheckFaults(const std::string& path) {
+  jet::CheckReport r = jet::CheckDatabase(path, kBrenvoPassword);
+  std::string s;
+  for (const auto& f : r.faults) s += f + "\n";
+  return s;
+}
+
+}  // namespace brenvo::test

@@ -1,0 +1,29 @@
+// Helpers of the write-side tests: writable copies of the fixtures, exports
+// through our reader and through mdbtools, and the integrity check.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "db/ado/value.h"
+#include "support/test_support.h"
+
+namespace brenvo::test {
+
+inline constexpr const char* kBrenvoPassword = "wq3518";
+
+// Copies fixtures/brenvo/NAME into dir as a writable file; returns its path.
+std::string CopyBrenvoFixture(const TempDir& dir, const std::string& name);
+std::string ExpectedCsv(const std::string& table);
+
+// The CSV export of a table through our reader.
+std::string ExportWithOurReader(const std::string& path, const std::string& table);
+// mdb-export's records (header first), parsed; empty when mdbtools is absent.
+std::vector<std::vector<std::optional<std::string>>> ExportWithMdbtools(const std::string& path,
+                                                                         const std::string& table);
+bool HaveMdbtools();
+// The check's faults, one per line; empty when the file is sound.
+std::string CheckFaults(const std::string& path);
+
+}  // namespace brenvo::test
