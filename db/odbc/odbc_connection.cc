@@ -76,6 +76,7 @@ class OdbcConnection : public ado::Connection {
 
   long long Execute(const std::string& sql) override {
     RequireOpen();
+    session_->WaitIdle();
     StmtHandle s;
     Check(SQLAllocHandle(SQL_HANDLE_STMT, session_->dbc.get(), s.out()), SQL_HANDLE_DBC, session_->dbc.get(), "SQLAllocHandle");
     std::u16string w = Utf8ToUtf16(sql);

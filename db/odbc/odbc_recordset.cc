@@ -92,7 +92,9 @@ OdbcReader::OdbcReader(std::shared_ptr<Session> session) : session_(std::move(se
 }
 
 OdbcReader::~OdbcReader() {
-  if (open_) session_->Remove(this);
+  if (!open_) return;
+  session_->WaitIdle();
+  session_->Remove(this);
 }
 
 void OdbcReader::Detach() {
@@ -110,6 +112,7 @@ std::unique_ptr<OdbcReader> OdbcReader::ForQuery(std::shared_ptr<Session> sessio
 std::unique_ptr<OdbcReader> OdbcReader::ForTable(std::shared_ptr<Session> session, const std::string& table) {
   std::unique_ptr<OdbcReader> r(new OdbcReader(std::move(session)));
   const std::string from = "SELECT * FROM " + QuoteName(table);
+  r->session_->WaitIdle();
   std::vector<std::string> key = PrimaryKey(r->dbc_, table);
   if (key.empty()) {
     r->sql_ = from;
@@ -146,6 +149,7 @@ std::unique_ptr<OdbcReader> OdbcReader::ForTable(std::shared_ptr<Session> sessio
 }
 
 void OdbcReader::Start() {
+  session_->WaitIdle();
   RunSlice(true);
   if (cols_.empty()) {
     cols_ = DescribeColumns(stmt_.get());
@@ -199,6 +203,7 @@ void OdbcReader::Fetch() {
 
 void OdbcReader::Close() {
   RequireOpen();
+  session_->WaitIdle();
   session_->Remove(this);
   Detach();
 }
@@ -211,11 +216,13 @@ bool OdbcReader::Eof() const {
 void OdbcReader::MoveNext() {
   RequireOpen();
   if (eof_) NoCurrentRecord();
+  session_->WaitIdle();
   Fetch();
 }
 
 void OdbcReader::MoveFirst() {
   RequireOpen();
+  session_->WaitIdle();
   lastKey_.clear();
   RunSlice(true);
   Fetch();
@@ -245,6 +252,7 @@ void OdbcReader::RequireOpen() const {
 
 OdbcAppender::OdbcAppender(std::shared_ptr<Session> session, std::string table)
     : session_(std::move(session)), dbc_(session_->handle()), table_(std::move(table)) {
+  session_->WaitIdle();
   session_->Add(this);
   StmtHandle s = NewStatement(dbc_);
   ExecDirect(s.get(), "SELECT * FROM " + QuoteName(table_) + " LIMIT 0");
@@ -338,6 +346,7 @@ void OdbcAppender::Update() {
   pending_ = false;
   const long long index = updates_++;
   if (batchRows_ <= 1) {
+    session_->WaitIdle();
     StoreOne(row_, set_);
     return;
   }
@@ -346,7 +355,7 @@ void OdbcAppender::Update() {
     // A value with no literal form (a NUL under NO_BACKSLASH_ESCAPES, an
     // infinite double) goes by itself, after the rows queued before it.
     StoreBatch();
-    WaitForSender();
+    session_->WaitIdle();
     try {
       StoreOne(row_, set_);
     } catch (const BrenvoError& e) {
@@ -421,7 +430,7 @@ void OdbcAppender::StopSender() {
 
 void OdbcAppender::StoreBatch() {
   if (queue_.empty()) return;
-  WaitForSender();
+  session_->WaitIdle();
   if (!sender_.joinable()) sender_ = std::thread([this] { SenderLoop(); });
   {
     std::lock_guard<std::mutex> lock(mu_);
@@ -437,7 +446,7 @@ void OdbcAppender::StoreBatch() {
 void OdbcAppender::SetBatchRows(int rows) {
   RequireOpen();
   StoreBatch();
-  WaitForSender();
+  session_->WaitIdle();
   batchRows_ = canBatch_ && rows > 1 ? static_cast<size_t>(rows) : 1;
 }
 
@@ -540,8 +549,8 @@ bool OdbcAppender::AppendLiteral(const ado::Value& v, const Column& col, std::st
 
 OdbcAppender::~OdbcAppender() {
   if (!open_) return;
-  session_->Remove(this);
   Detach();
+  session_->Remove(this);
 }
 
 void OdbcAppender::Detach() {
@@ -550,7 +559,7 @@ void OdbcAppender::Detach() {
     if (open_) StoreBatch();
   } catch (...) {
   }
-  WaitForSender();
+  session_->WaitIdle();
   StopSender();
   queue_.clear();
   inserts_.clear();
@@ -559,8 +568,8 @@ void OdbcAppender::Detach() {
 
 void OdbcAppender::Close() {
   RequireOpen();
-  session_->Remove(this);
   Detach();
+  session_->Remove(this);
 }
 
 bool OdbcAppender::Eof() const {

@@ -35,10 +35,16 @@ namespace brenvo::odbc {
 // connection closes (or goes away) first, it closes its record sets, which
 // free their statements before the handle is; a closed record set then
 // reports "closed" instead of touching freed handles.
+//
+// The driver does not guard a connection used from two threads, and an
+// appender's sender thread uses it while the caller goes on: so before any
+// call on the connection the caller waits until no batch of any of its
+// record sets is on its way (WaitIdle).
 class SessionChild {
  public:
   virtual ~SessionChild() = default;
   virtual void Detach() = 0;
+  virtual void WaitIdle() {}
 };
 
 struct Session {
@@ -50,7 +56,11 @@ struct Session {
   SQLHDBC handle() const { return dbc.get(); }
   void Add(SessionChild* c) { children.push_back(c); }
   void Remove(SessionChild* c) { std::erase(children, c); }
+  void WaitIdle() {
+    for (auto* c : children) c->WaitIdle();
+  }
   void CloseChildren() {
+    WaitIdle();
     auto all = children;
     for (auto* c : all) c->Detach();
     children.clear();
@@ -113,6 +123,7 @@ class OdbcAppender : public ado::Recordset, public SessionChild {
   OdbcAppender(std::shared_ptr<Session> session, std::string table);
   ~OdbcAppender() override;
   void Detach() override;
+  void WaitIdle() override { WaitForSender(); }
 
   int State() const override { return open_ ? ado::adStateOpen : ado::adStateClosed; }
   void Close() override;
