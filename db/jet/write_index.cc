@@ -37,7 +37,7 @@ std::vector<NodeEntry> DecodeNode(const Page& b, uint32_t page) {
   std::string first;
   size_t start = 0;
   size_t capacity = b.size() - kIndexEntryStart;
-  for (size_t bit = 0; bit < capacity && bit < (kIndexEntryStart - kIndexMaskStart) * 8; ++bit) {
+  for (size_t bit = 0; bit <= capacity && bit < (kIndexEntryStart - kIndexMaskStart) * 8; ++bit) {
     if (!(b[kIndexMaskStart + bit / 8] & (1u << (bit % 8)))) continue;
     size_t end = bit;
     if (end <= start) ThrowCorrupt("index page " + std::to_string(page) + " has an empty entry");
