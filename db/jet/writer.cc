@@ -683,7 +683,7 @@ std::unique_ptr<JetWriter> JetWriter::Open(const std::string& path, const std::s
 }
 
 JetWriter::~JetWriter() {
-  if (!closed_) {
+  if (!closed_ && pager_) {
     try {
       Close();
     } catch (...) {
@@ -711,7 +711,7 @@ void JetWriter::Commit() {
 }
 
 void JetWriter::Close() {
-  if (closed_) return;
+  if (closed_ || !pager_) return;
   closed_ = true;
   Commit();
   // Pages released by the last durable point are free for the host too.
