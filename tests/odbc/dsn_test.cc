@@ -187,6 +187,25 @@ TEST_F(OpenMySqlServerTest, OpensTheDataSourceWithTheFixedPassword) {
   EXPECT_EQ(plain->GetCursorLocation(), ado::adUseServer);
 }
 
+TEST_F(OpenMySqlServerTest, WithoutADriverFileTheEarlierRecordIsOpened) {
+  {
+    auto ctx = Context();
+    std::unique_ptr<ado::Connection> conn;
+    bool option = true;
+    ASSERT_TRUE(OpenMySQL(conn, option, {user_, db_, server_.host}, ctx));
+  }
+  std::string emptyCache;
+  OpenMySqlContext ctx{prompter_, nullptr, emptyCache, {(tmp_.path() / "none.so").string()}};
+  std::unique_ptr<ado::Connection> conn;
+  bool option = true;
+  // Other typed data, but nothing is written: the record of the last run is what opens.
+  EXPECT_TRUE(OpenMySQL(conn, option, {user_ + "_other", "other_db", "10.0.0.1"}, ctx));
+  EXPECT_EQ(prompter_.messages(), std::vector<std::string>{"MyODBC를 생성 dll파일을 찾을 수 없습니다."});
+  EXPECT_EQ(IniLines().at(1), "DATABASE=" + db_);
+  auto rs = conn->OpenQuery("SELECT DATABASE()");
+  EXPECT_EQ(std::get<std::string>(rs->GetValue(0)), db_);
+}
+
 TEST_F(OpenMySqlServerTest, FailuresGiveTheTrapMessageAndFalse) {
   const std::string nowhere = server_.host.substr(0, server_.host.rfind('.')) + ".99";
   test::CreateAccount(server_, user_ + "x", "another", db_);
