@@ -14,7 +14,7 @@ namespace brenvo::admin {
 void cmdCreateUser_Click(Console& console);
 
 // False when id or db holds what cannot be quoted safely: control
-// characters, text that is not UTF-8, a name longer than the server allows.
+// characters, text that is not UTF-8.
 bool SafeToGrant(const std::string& id, const std::string& db);
 
 // The two GRANT statements: the database as a quoted identifier, the user as
