@@ -20,9 +20,6 @@ constexpr int kMaxDepth = 16;
 uint32_t GetBe32(const uint8_t* p) {
   return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
-void PutBe32(std::string& s, uint32_t v) {
-  for (int i = 3; i >= 0; --i) s.push_back(static_cast<char>(v >> (8 * i)));
-}
 
 struct NodeEntry {
   IndexEntry e;
@@ -85,42 +82,37 @@ size_t CommonPrefix(const std::string& a, const std::string& b) {
   return i;
 }
 
-std::string EntryBytes(const NodeEntry& n, bool inner) {
-  std::string s = n.e.key;
-  s.push_back(static_cast<char>(n.e.page >> 16));
-  s.push_back(static_cast<char>(n.e.page >> 8));
-  s.push_back(static_cast<char>(n.e.page));
-  s.push_back(static_cast<char>(n.e.row));
-  if (inner) PutBe32(s, n.child);
-  return s;
-}
-
-// One level of pages being filled left to right.
-struct PendingNode {
-  std::vector<NodeEntry> entries;
-  uint32_t tail = 0;
+// Bytes a page's entries take: the first whole, the others without the
+// prefix the first and the last key share. Kept as a running sum, since the
+// entries arrive in order and the last one added is the page's last.
+struct NodeFill {
+  explicit NodeFill(bool isInner) : inner(isInner) {}
+  bool inner;
+  size_t count = 0;
+  size_t sum = 0;
+  std::string firstKey;
+  size_t With(const IndexEntry& e) const {
+    size_t len = e.key.size() + (inner ? 8 : 4);
+    if (count == 0) return len;
+    size_t prefix = CommonPrefix(firstKey, e.key);
+    return sum + len - count * prefix;
+  }
+  void Add(const IndexEntry& e) {
+    if (count == 0) firstKey = e.key;
+    sum += e.key.size() + (inner ? 8 : 4);
+    ++count;
+  }
 };
 
-// Bytes the entries take on a page: the first whole, the rest without the
-// prefix the first and last keys share.
-size_t NodeSize(const std::vector<NodeEntry>& es, bool inner, const NodeEntry* extra) {
-  const NodeEntry& firstE = es.empty() ? *extra : es.front();
-  const NodeEntry& lastE = extra ? *extra : es.back();
-  size_t prefix = CommonPrefix(firstE.e.key, lastE.e.key);
-  size_t total = 0;
-  bool first = true;
-  auto add = [&](const NodeEntry& n) {
-    size_t len = n.e.key.size() + (inner ? 8 : 4);
-    total += first ? len : len - prefix;
-    first = false;
-  };
-  for (const auto& n : es) add(n);
-  if (extra) add(*extra);
-  return total;
-}
+// An entry on its way to a page: the leaf entry (in the caller's sorted
+// vector) and, in inner nodes, the child it stands for.
+struct NodeRef {
+  const IndexEntry* e;
+  uint32_t child;
+};
 
-Page EncodeNode(uint32_t pageSize, bool inner, uint32_t tableDefPage, const std::vector<NodeEntry>& es,
-                uint32_t prev, uint32_t next, uint32_t tail) {
+Page EncodeNode(uint32_t pageSize, bool inner, uint32_t tableDefPage, const std::vector<NodeRef>& es, uint32_t prev,
+                uint32_t next, uint32_t tail) {
   Page b(pageSize, 0);
   b[0] = inner ? kPageIndexNode : kPageIndexLeaf;
   b[1] = 0x01;
@@ -128,23 +120,31 @@ Page EncodeNode(uint32_t pageSize, bool inner, uint32_t tableDefPage, const std:
   Put32(&b[kPrevOffset], prev);
   Put32(&b[kNextOffset], next);
   Put32(&b[kTailOffset], tail);
-  size_t prefix = es.empty() ? 0 : CommonPrefix(es.front().e.key, es.back().e.key);
+  size_t prefix = es.empty() ? 0 : CommonPrefix(es.front().e->key, es.back().e->key);
   Put16(&b[kPrefixOffset], static_cast<uint16_t>(prefix));
-  size_t pos = 0;
+  size_t pos = kIndexEntryStart;
   for (size_t i = 0; i < es.size(); ++i) {
-    std::string bytes = EntryBytes(es[i], inner);
-    if (i > 0) bytes.erase(0, prefix);
-    std::copy(bytes.begin(), bytes.end(), b.begin() + static_cast<long>(kIndexEntryStart + pos));
-    pos += bytes.size();
-    b[kIndexMaskStart + pos / 8] |= static_cast<uint8_t>(1u << (pos % 8));
+    const IndexEntry& e = *es[i].e;
+    size_t skip = i > 0 ? prefix : 0;
+    std::copy(e.key.begin() + static_cast<long>(skip), e.key.end(), b.begin() + static_cast<long>(pos));
+    pos += e.key.size() - skip;
+    b[pos++] = static_cast<uint8_t>(e.page >> 16);
+    b[pos++] = static_cast<uint8_t>(e.page >> 8);
+    b[pos++] = static_cast<uint8_t>(e.page);
+    b[pos++] = e.row;
+    if (inner) {
+      for (int k = 3; k >= 0; --k) b[pos++] = static_cast<uint8_t>(es[i].child >> (8 * k));
+    }
+    size_t end = pos - kIndexEntryStart;
+    b[kIndexMaskStart + end / 8] |= static_cast<uint8_t>(1u << (end % 8));
   }
-  Put16(&b[2], static_cast<uint16_t>(pageSize - kIndexEntryStart - pos));
+  Put16(&b[2], static_cast<uint16_t>(pageSize - pos));
   return b;
 }
 
 struct BuiltNode {
   uint32_t page;
-  NodeEntry last;  // the last leaf entry below it
+  const IndexEntry* last;  // the last leaf entry below it
 };
 
 }  // namespace
@@ -171,17 +171,16 @@ uint32_t BuildIndex(Pager& pager, uint32_t tableDefPage, const std::vector<Index
       throw BrenvoError(kErrFail, "An index key is too long for an index page.", kJetSource);
 
   // Leaves: fill each page as far as it goes.
-  std::vector<std::vector<NodeEntry>> groups;
-  std::vector<NodeEntry> cur;
+  std::vector<std::vector<NodeRef>> groups(1);
+  NodeFill fill{false};
   for (const auto& e : sorted) {
-    NodeEntry n{e, 0};
-    if (!cur.empty() && NodeSize(cur, false, &n) > capacity) {
-      groups.push_back(std::move(cur));
-      cur.clear();
+    if (fill.count > 0 && fill.With(e) > capacity) {
+      groups.emplace_back();
+      fill = NodeFill{false};
     }
-    cur.push_back(std::move(n));
+    groups.back().push_back(NodeRef{&e, 0});
+    fill.Add(e);
   }
-  groups.push_back(std::move(cur));
 
   std::vector<uint32_t> levelPages(groups.size());
   for (auto& p : levelPages) {
@@ -193,24 +192,26 @@ uint32_t BuildIndex(Pager& pager, uint32_t tableDefPage, const std::vector<Index
     uint32_t prev = i > 0 ? levelPages[i - 1] : 0;
     uint32_t next = i + 1 < groups.size() ? levelPages[i + 1] : 0;
     pager.Write(levelPages[i], EncodeNode(pageSize, false, tableDefPage, groups[i], prev, next, 0));
-    level.push_back({levelPages[i], groups[i].back()});
+    level.push_back({levelPages[i], groups[i].back().e});
   }
 
   // Inner levels until one page holds the level: each page lists its
   // children but the last with their last entries, the last as its tail.
   while (level.size() > 1) {
-    std::vector<PendingNode> nodes;
-    std::vector<NodeEntry> lasts;  // per node: the last leaf entry below it
+    std::vector<std::vector<NodeRef>> nodes;
+    std::vector<uint32_t> tails;
+    std::vector<const IndexEntry*> lasts;  // per node: the last leaf entry below it
     for (size_t i = 0; i < level.size();) {
-      PendingNode node;
+      std::vector<NodeRef> node;
+      NodeFill nf{true};
       size_t j = i;
       while (j + 1 < level.size()) {
-        NodeEntry cand{level[j].last.e, level[j].page};
-        if (NodeSize(node.entries, true, &cand) > capacity) break;
-        node.entries.push_back(std::move(cand));
+        if (nf.count > 0 && nf.With(*level[j].last) > capacity) break;
+        node.push_back(NodeRef{level[j].last, level[j].page});
+        nf.Add(*level[j].last);
         ++j;
       }
-      node.tail = level[j].page;
+      tails.push_back(level[j].page);
       lasts.push_back(level[j].last);
       nodes.push_back(std::move(node));
       i = j + 1;
@@ -224,7 +225,7 @@ uint32_t BuildIndex(Pager& pager, uint32_t tableDefPage, const std::vector<Index
     for (size_t i = 0; i < nodes.size(); ++i) {
       uint32_t prev = i > 0 ? nodePages[i - 1] : 0;
       uint32_t next = i + 1 < nodes.size() ? nodePages[i + 1] : 0;
-      pager.Write(nodePages[i], EncodeNode(pageSize, true, tableDefPage, nodes[i].entries, prev, next, nodes[i].tail));
+      pager.Write(nodePages[i], EncodeNode(pageSize, true, tableDefPage, nodes[i], prev, next, tails[i]));
       up.push_back({nodePages[i], lasts[i]});
     }
     level = std::move(up);

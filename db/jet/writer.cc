@@ -230,9 +230,30 @@ struct TableWriter::IndexState {
   size_t real = 0;
   std::vector<IndexEntry> entries;
   bool sorted = true;
+  size_t sortedPrefix = 0;  // entries[0, sortedPrefix) are in order (the committed ones)
   bool unique = false;
   bool required = false;
-  std::unordered_set<std::string> keys;  // unique indexes only
+  std::unordered_set<std::string> keys;  // unique indexes: keys appended since the last sort
+
+  bool HasKey(const std::string& key) const {
+    auto end = entries.begin() + static_cast<long>(sortedPrefix);
+    auto it = std::lower_bound(entries.begin(), end, key,
+                               [](const IndexEntry& e, const std::string& k) { return e.key < k; });
+    if (it != end && it->key == key) return true;
+    return keys.count(key) > 0;
+  }
+  // Sorts what was appended and merges it into the sorted prefix.
+  void Sort() {
+    auto mid = entries.begin() + static_cast<long>(sortedPrefix);
+    if (!sorted) {
+      std::sort(mid, entries.end());
+      if (mid != entries.begin() && mid != entries.end() && *mid < *(mid - 1))
+        std::inplace_merge(entries.begin(), mid, entries.end());
+    }
+    sorted = true;
+    sortedPrefix = entries.size();
+    keys.clear();
+  }
   std::vector<uint32_t> committedPages;
   uint32_t root = 0;
   std::vector<uint32_t> umapPages;
@@ -316,9 +337,8 @@ void TableWriter::Load() {
       IndexWalk w = WalkIndex(pager_, r.firstPage);
       s.entries = std::move(w.entries);
       s.committedPages = std::move(w.pages);
-      s.sorted = std::is_sorted(s.entries.begin(), s.entries.end());
-      if (s.unique)
-        for (const auto& e : s.entries) s.keys.insert(e.key);
+      if (!std::is_sorted(s.entries.begin(), s.entries.end())) std::sort(s.entries.begin(), s.entries.end());
+      s.sortedPrefix = s.entries.size();
     }
     indexes_.push_back(std::move(s));
   }
@@ -454,7 +474,7 @@ void TableWriter::Insert(const std::vector<std::optional<ado::Value>>& values) {
       if (!ado::IsNull(stored[static_cast<size_t>(c - cols.data())])) allNull = false;
     }
     if (s.ignoreNulls && allNull) skip[k] = true;
-    if (s.unique && !anyNull && s.keys.count(keys[k]))
+    if (s.unique && !anyNull && s.HasKey(keys[k]))
       Refuse("The changes you requested to the table were not successful because they would create duplicate "
              "values in the index, primary key, or relationship.  Change the data in the field or fields that "
              "contain duplicate data, remove the index, or redefine the index to permit duplicate entries and "
@@ -552,6 +572,7 @@ void TableWriter::DeleteAll() {
     s.entries.clear();
     s.keys.clear();
     s.sorted = true;
+    s.sortedPrefix = 0;
   }
   rowCount_ = 0;
   dirty_ = true;
@@ -570,10 +591,7 @@ void TableWriter::Commit() {
 
     std::vector<uint32_t> newPages;
     for (auto& s : indexes_) {
-      if (!s.sorted) {
-        std::sort(s.entries.begin(), s.entries.end());
-        s.sorted = true;
-      }
+      s.Sort();
       std::vector<uint32_t> pages;
       s.root = BuildIndex(pager_, def_.page, s.entries, pages);
       std::sort(pages.begin(), pages.end());
