@@ -19,7 +19,26 @@ void Notice(Console& console, bool logging, const std::string& text) {
 
 }  // namespace
 
+namespace {
+std::string LookUp(Console& console, bool logging);
+}
+
+// The old procedure had no trap of its own; a failure it did not foresee (a
+// management table without one of its columns, say) is reported here and
+// gives the empty result instead of ending the program.
 std::string GetIPFromUserID(Console& console, bool logging) {
+  std::string address;
+  if (!Trap(console.prompter(), "GetIPFromUserID", "Module modMain_DB",
+            [&] { address = LookUp(console, logging); })) {
+    WindowDb(console).DBClose();
+    return {};
+  }
+  return address;
+}
+
+namespace {
+
+std::string LookUp(Console& console, bool logging) {
   std::string address;
   if (logging) console.AppendLog("GetIPFromUserID Start...", 0);
 
@@ -76,6 +95,8 @@ std::string GetIPFromUserID(Console& console, bool logging) {
   db.DBClose();
   return address;
 }
+
+}  // namespace
 
 bool ExistProcess(Prompter& prompter, const std::string& host, const std::string& database, const std::string& user) {
   bool found = false;

@@ -12,6 +12,7 @@
 #include "admin/wait_proc.h"
 #include "admin/window_db.h"
 #include "util/paths.h"
+#include "util/trap.h"
 
 namespace brenvo::admin {
 
@@ -91,7 +92,25 @@ bool UsableAsFileName(const std::string& db) {
   return db.find('/') == std::string::npos && db.find('\0') == std::string::npos;
 }
 
+namespace {
+
+void Run(Console& console, bool& silent, const DumpTools& tools, std::string& caption, bool& captionTaken);
+
+}  // namespace
+
 void DumpAndUpload(Console& console, bool& silent, const DumpTools& tools) {
+  // Whatever goes wrong in between, the window gets its caption back.
+  std::string caption;
+  bool captionTaken = false;
+  if (!Trap(console.prompter(), "DumpAndUpload", "Form FrmMain",
+            [&] { Run(console, silent, tools, caption, captionTaken); }) &&
+      captionTaken)
+    console.SetCaption(caption);
+}
+
+namespace {
+
+void Run(Console& console, bool& silent, const DumpTools& tools, std::string& caption, bool& captionTaken) {
   Prompter& p = console.prompter();
   if (!silent && !p.Ask("정말 dump를 하시겠습니까?\r\n\r\n2단계의 CS접속정보로 dump처리합니다.(id,db명,host)", {}, Icon::None,
                         true))
@@ -101,7 +120,8 @@ void DumpAndUpload(Console& console, bool& silent, const DumpTools& tools) {
     return;
   }
 
-  const std::string caption = console.Caption();
+  caption = console.Caption();
+  captionTaken = true;
   const std::string app = console.ProgramFolder();
   const std::string dumpFolder = JoinPath(app, "dumps");
   std::error_code ec;
@@ -158,6 +178,8 @@ void DumpAndUpload(Console& console, bool& silent, const DumpTools& tools) {
   console.SetCaption(caption);
   if (!silent) p.Message("dump처리가 완료되었습니다.");
 }
+
+}  // namespace
 
 void btnDump_Click(Console& console) {
   bool silent = false;
