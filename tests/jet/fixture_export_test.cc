@@ -5,6 +5,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "db/jet/byte_order.h"
+#include "db/jet/header.h"
+#include "db/jet/rc4.h"
 #include "jet_test_util.h"
 
 namespace brenvo::test {
@@ -70,6 +73,28 @@ TEST(JetFixtures, LargeHostDatabaseExportsAsReference) {
   REQUIRE_FIXTURES();
   ExpectFolderMatches(BrenvoFixtures() / "dbMain-large.mdb", BrenvoFixtures() / "expected-large", "wq3518");
   ExpectCounts(BrenvoFixtures() / "dbMain-large.mdb", BrenvoFixtures() / "expected-large" / "counts.txt");
+}
+
+// A database saved with page encryption: every page after the header is
+// RC4 with the key (header key XOR page number); it reads as the plain file.
+TEST(JetFixtures, EncryptedPagesReadLikeThePlainFile) {
+  REQUIRE_FIXTURES();
+  std::string plain = ReadFile(JetCompat() / "testV2000.mdb");
+  std::vector<uint8_t> b(plain.begin(), plain.end());
+  std::vector<uint8_t> page0(b.begin(), b.begin() + 4096);
+  jet::ToggleHeaderMask(page0);
+  const uint32_t key = 0x1234ABCD;
+  jet::Put32(&page0[0x3E], key);
+  jet::ToggleHeaderMask(page0);
+  std::copy(page0.begin(), page0.end(), b.begin());
+  for (size_t p = 1; p < b.size() / 4096; ++p) {
+    uint8_t k[4];
+    jet::Put32(k, key ^ static_cast<uint32_t>(p));
+    jet::Rc4Xor(k, 4, &b[p * 4096], 4096);
+  }
+  auto db = jet::Database::OpenSource(jet::MakeMemorySource(b), "testV2000.mdb", "");
+  EXPECT_EQ(db->Header().encryptionKey, key);
+  EXPECT_EQ(ExportToString(*db, "Table1"), ReadFile(JetCompat() / "expected" / "testV2000" / "Table1.csv"));
 }
 
 }  // namespace
