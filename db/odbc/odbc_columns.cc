@@ -115,26 +115,6 @@ std::vector<Column> DescribeColumns(SQLHSTMT stmt) {
 
 namespace {
 
-// Long values come in pieces; the driver says 01004 (truncated) until the last.
-bool ReadWide(SQLHSTMT stmt, SQLUSMALLINT col, std::u16string& out) {
-  out.clear();
-  SQLWCHAR buf[4096];
-  for (;;) {
-    SQLLEN ind = 0;
-    SQLRETURN rc = SQLGetData(stmt, col, SQL_C_WCHAR, buf, sizeof buf, &ind);
-    if (rc == SQL_NO_DATA) break;
-    Check(rc, SQL_HANDLE_STMT, stmt, "SQLGetData");
-    if (ind == SQL_NULL_DATA) return false;
-    const size_t cap = std::size(buf) - 1;
-    size_t got = (ind == SQL_NO_TOTAL || static_cast<size_t>(ind) / sizeof(SQLWCHAR) > cap)
-                     ? cap
-                     : static_cast<size_t>(ind) / sizeof(SQLWCHAR);
-    out.append(reinterpret_cast<const char16_t*>(buf), got);
-    if (rc == SQL_SUCCESS) break;
-  }
-  return true;
-}
-
 bool ReadNarrow(SQLHSTMT stmt, SQLUSMALLINT col, std::string& out) {
   char buf[256];
   SQLLEN ind = 0;
@@ -251,9 +231,12 @@ ado::Value ReadValue(SQLHSTMT stmt, int i, const Column& col) {
       return b;
     }
     default: {
-      std::u16string w;
-      if (!ReadWide(stmt, c, w)) return ado::Null{};
-      return Utf16ToUtf8(w);
+      // Text as the bytes the server sends on this utf8mb4 connection. The
+      // driver's conversion to UTF-16 cuts the last characters off some
+      // values that mix Hangul and ASCII ("(흑색)" arrives as "(흑색").
+      ado::Bytes b;
+      if (!ReadBinary(stmt, c, b)) return ado::Null{};
+      return std::string(b.begin(), b.end());
     }
   }
 }

@@ -102,6 +102,14 @@ TEST_P(OdbcRecordsetTest, EveryTypeRoundTripsExactly) {
       {int64_t{5}, std::string("x"), std::string("y"), int64_t{1}, int64_t{1}, int64_t{1}, int64_t{1}, -1500000.0,
        ado::DateTime{2016, 5, 9}, ado::DateTime{2016, 5, 9, 0, 0, 0}, std::string("C001"), ado::Decimal{"500000000.00"},
        int64_t{1}, true},
+      // Hangul followed by ASCII at the end, and a short value after a longer
+      // one: the driver's wide conversions lost the last characters of the
+      // first and added a NUL to the second.
+      {int64_t{6}, std::string("캐비닛 (흑색)"), std::string("배송 시 파손 주의 요망. 엘리베이터 없음(3층)."),
+       ado::Null{}, ado::Null{}, ado::Null{}, ado::Null{}, ado::Null{}, ado::Null{}, ado::Null{}, ado::Null{},
+       ado::Null{}, ado::Null{}, ado::Null{}},
+      {int64_t{7}, std::string("황용동"), std::string("(3층)."), ado::Null{}, ado::Null{}, ado::Null{}, ado::Null{},
+       ado::Null{}, ado::Null{}, ado::Null{}, ado::Null{}, ado::Null{}, ado::Null{}, ado::Null{}},
   };
   // Row by row, then in batches of two (a last batch of one stays queued
   // until Flush), then in one batch.
