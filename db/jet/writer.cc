@@ -275,8 +275,8 @@ struct TableWriter::Builders {
   Builders(Pager& p, uint32_t owner) : data(p, owner, false), lval(p, owner, true) {}
 };
 
-TableWriter::TableWriter(Pager& pager, const Database& db, const std::string& name)
-    : pager_(pager), db_(db), def_(db.Table(name)) {
+TableWriter::TableWriter(Pager& pager, const Database& db, TableDef def)
+    : pager_(pager), db_(db), def_(std::move(def)) {
   builders_ = std::make_unique<Builders>(pager_, def_.page);
   Load();
 }
@@ -714,7 +714,14 @@ TableWriter& JetWriter::Table(const std::string& name) {
   const TableDef& def = db_->Table(name);
   for (auto& t : tables_)
     if (t->Def().page == def.page) return *t;
-  tables_.push_back(std::make_unique<TableWriter>(*pager_, *db_, name));
+  tables_.push_back(std::make_unique<TableWriter>(*pager_, *db_, def));
+  return *tables_.back();
+}
+
+TableWriter& JetWriter::TableAtPage(uint32_t page) {
+  for (auto& t : tables_)
+    if (t->Def().page == page) return *t;
+  tables_.push_back(std::make_unique<TableWriter>(*pager_, *db_, ReadTableDef(db_->File(), page)));
   return *tables_.back();
 }
 

@@ -48,6 +48,9 @@ class JetWriter {
   std::shared_ptr<const Database> OpenReader();
   // The table by name (case-insensitive); throws the unknown-table error.
   TableWriter& Table(const std::string& name);
+  // The table whose definition starts at page (the catalogue itself while
+  // it has no rows naming it).
+  TableWriter& TableAtPage(uint32_t page);
   // A durable point for every table with changes.
   void Commit();
   // Commits and releases the file. Errors of the final commit are thrown.
@@ -69,7 +72,7 @@ class JetWriter {
 
 class TableWriter {
  public:
-  TableWriter(Pager& pager, const Database& db, const std::string& name);
+  TableWriter(Pager& pager, const Database& db, TableDef def);
   ~TableWriter();
 
   const TableDef& Def() const { return def_; }

@@ -4,11 +4,23 @@
 #include <fstream>
 
 #include "db/jet/check.h"
+#include "db/jet/create.h"
 #include "db/jet/writer.h"
 #include "tools/brenvo-mdb/csv_import.h"
 #include "util/error.h"
 
 namespace brenvo::mdb {
+
+int RunCreate(const std::string& file, const std::string& schemaFile, const std::string& password) {
+  std::ifstream in(schemaFile, std::ios::binary);
+  if (!in) {
+    std::fprintf(stderr, "brenvo-mdb: cannot read %s\n", schemaFile.c_str());
+    return 1;
+  }
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  jet::CreateDatabase(file, password, jet::ParseSchema(text));
+  return 0;
+}
 
 int RunCheck(const std::string& file, const std::string& password) {
   jet::CheckReport r = jet::CheckDatabase(file, password);

@@ -1,5 +1,4 @@
-// The writing commands of brenvo-mdb: check, import (and create, when the
-// engine can make new files). Each returns the process exit status.
+// The writing commands of brenvo-mdb: create, check, import. Each returns the process exit status.
 #pragma once
 
 #include <string>
@@ -7,6 +6,7 @@
 
 namespace brenvo::mdb {
 
+int RunCreate(const std::string& file, const std::string& schemaFile, const std::string& password);
 int RunCheck(const std::string& file, const std::string& password);
 int RunImport(const std::string& file, const std::string& table, const std::string& csv, const std::string& password);
 
