@@ -4,6 +4,7 @@
 //   brenvo-mdb schema FILE [TABLE]    columns and indexes
 //   brenvo-mdb count FILE TABLE       stored row count
 //   brenvo-mdb export FILE TABLE      CSV on standard output
+//   brenvo-mdb create FILE --schema SCHEMA   a new file (schema: db/jet/create.h)
 //   brenvo-mdb check FILE             integrity check (exit 1 on any fault)
 //   brenvo-mdb import FILE TABLE CSV  append the CSV's rows
 //
@@ -29,6 +30,7 @@ int Usage() {
       "       brenvo-mdb [--password PW] schema FILE [TABLE]\n"
       "       brenvo-mdb [--password PW] count FILE TABLE\n"
       "       brenvo-mdb [--password PW] export FILE TABLE\n"
+      "       brenvo-mdb [--password PW] create FILE --schema SCHEMA\n"
       "       brenvo-mdb [--password PW] check FILE\n"
       "       brenvo-mdb [--password PW] import FILE TABLE CSV\n",
       stderr);
@@ -92,6 +94,7 @@ int main(int argc, char** argv) {
       auto db = jet::Database::Open(file, password);
       return Export(*db, args[2]);
     }
+    if (cmd == "create" && args.size() == 4 && args[2] == "--schema") return mdb::RunCreate(file, args[3], password);
     if (cmd == "check" && args.size() == 2) return mdb::RunCheck(file, password);
     if (cmd == "import" && args.size() == 4) return mdb::RunImport(file, args[2], args[3], password);
   } catch (...) {
