@@ -16,6 +16,8 @@ constexpr const char* kOwner = "Form Form1";
 
 using Clock = std::chrono::steady_clock;
 
+constexpr int kBatchRows = 1000;
+
 std::string Elapsed(Clock::time_point from, Clock::time_point to) {
   return FormatElapsed(std::chrono::duration_cast<std::chrono::seconds>(to - from).count());
 }
@@ -187,6 +189,10 @@ class Run {
       ado::CloseADO(writer);
       return {0, 0};
     }
+    // Rows travel to the server in batches where the target can take them;
+    // a refused batch is stored again row by row, so each row still succeeds
+    // or fails on its own and is reported at the Flush below.
+    writer->SetBatchRows(kBatchRows);
     const int max = expected > 0 ? expected : 0;
     c_.SetProgressMax(0, max);
     c_.SetProgressValue(0, 0);
@@ -238,6 +244,14 @@ class Run {
       c_.SetProgressValue(0, n < max ? static_cast<int>(n) : max);
       if ((n & 4095) == 0) c_.Refresh();
     }
+    Step([&] {
+      for (const auto& f : writer->Flush()) {
+        p_.Message(TrapText({f.number, f.description, {}}, kProc, kOwner));
+        ++result_.errorsReported;
+        --stored;
+        ++failed;
+      }
+    });
     Step([&] { ado::CloseADO(reader); });
     // Closing the writer flushes what it still holds; rows it then refuses are not stored.
     Step([&] { ado::CloseADO(writer); });
