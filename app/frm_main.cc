@@ -26,6 +26,9 @@
 #include <QVBoxLayout>
 #include <ctime>
 
+#include "admin/create_user.h"
+#include "admin/cs_prepare.h"
+#include "admin/dump.h"
 #include "app/qt_prompter.h"
 #include "db/mysql/cmysql.h"
 #include "transfer/console_state.h"
@@ -125,7 +128,9 @@ void FrmMain::BuildWidgets() {
   steps->addWidget(label("◇ 2단계:"), row, 0);
   steps->addWidget(label("작업준비"), row, 1);
   ui_.cmdChkCSDB = button("DB 작업준비");
+  connect(ui_.cmdChkCSDB, &QPushButton::clicked, this, [this] { cmdChkCSDB_Click(); });
   ui_.cmdCreateUser = button("유저생성");
+  connect(ui_.cmdCreateUser, &QPushButton::clicked, this, [this] { cmdCreateUser_Click(); });
   ui_.cmdCreateUser->setEnabled(false);
   auto* prepRow = new QHBoxLayout;
   prepRow->addWidget(ui_.cmdChkCSDB);
@@ -179,6 +184,7 @@ void FrmMain::BuildWidgets() {
   ui_.btnTime = button("예상시간");
   connect(ui_.btnTime, &QPushButton::clicked, this, [this] { btnTime_Click(); });
   ui_.btnDump = button("지금dump");
+  connect(ui_.btnDump, &QPushButton::clicked, this, [this] { btnDump_Click(); });
   ui_.cmdBugReport = button("ODBC 어떤 버그?");
   connect(ui_.cmdBugReport, &QPushButton::clicked, this, [this] { cmdBugReport_Click(); });
   ui_.cmdAccess[0] = button("엑세스로 열기");
@@ -519,6 +525,18 @@ void FrmMain::btnTime_Click() {
 
 void FrmMain::cmdStart_Click() {
   RunBusy([this] { brenvo::cmdStart_Click(*this, services); });
+}
+
+void FrmMain::cmdChkCSDB_Click() {
+  RunBusy([this] { admin::cmdChkCSDB_Click(*this); });
+}
+
+void FrmMain::cmdCreateUser_Click() {
+  RunBusy([this] { admin::cmdCreateUser_Click(*this); });
+}
+
+void FrmMain::btnDump_Click() {
+  RunBusy([this] { admin::btnDump_Click(*this); });
 }
 
 // A run in progress cannot be abandoned halfway: the window stays until it returns.

@@ -89,6 +89,9 @@ class FrmMain : public QWidget, public Console {
   // the window takes the next input.
   void btnTime_Click();
   void cmdStart_Click();
+  void cmdChkCSDB_Click();
+  void cmdCreateUser_Click();
+  void btnDump_Click();
 
   // The connection procedures the engine calls; tests may replace them.
   TransferServices services;
