@@ -2,6 +2,8 @@
 #include "admin/cs_prepare.h"
 
 #include "admin_fixture.h"
+#include <unistd.h>
+
 #include "db/mysql/cmysql.h"
 
 using namespace brenvo;
@@ -142,7 +144,16 @@ TEST_F(CsPrepareTest, WorkingConnectionInTheDatabaseIsWarnedAbout) {
     cmdChkCSDB_Click(*console);
     EXPECT_EQ(prompter.messages(), (std::vector<std::string>{"해당DB의 프로세스가 존재합니다.", "작업준비 완료"}));
   }
-  // The worker is gone; the check's own connection has no database and never counts.
+  // The worker is gone once the server has ended its thread, which happens
+  // a moment after the client hangs up; then the check's own connection,
+  // which has no database, is all there is and never counts.
+  for (int i = 0; i < 200; ++i) {
+    if (test::RootQuery(cs, "SELECT 1 FROM information_schema.PROCESSLIST WHERE USER = " + Lit(id) +
+                                " AND DB = " + Lit(dbname))
+            .empty())
+      break;
+    usleep(20000);
+  }
   prompter.clear();
   EXPECT_FALSE(ExistProcess(prompter, cs.host, dbname, id));
   cmdChkCSDB_Click(*console);

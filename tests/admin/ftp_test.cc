@@ -57,7 +57,10 @@ class FtpTest : public ::testing::Test {
     root = TestEnv("FTP_ROOT");
   }
   bool Open(FtpClient& ftp, int16_t passive = 0, const std::string& password = "7461") {
-    return ftp.FTP_Open(host, "administrator", password, 21, passive);
+    bool ok = ftp.FTP_Open(host, "administrator", password, 21, passive);
+    if (!ok && password == "7461")
+      for (const auto& m : prompter.messages()) ADD_FAILURE() << "FTP_Open: " << m;
+    return ok;
   }
   std::string host;
   fs::path root;
@@ -114,6 +117,7 @@ TEST_F(FtpTest, ProgressIsCappedAndWrapsAroundPastTheCap) {
   EXPECT_EQ(ftp.lastWriteCount(), static_cast<int>(blocks) + 1);
   EXPECT_EQ(fs::file_size(root / name), bytes.size());
   EXPECT_EQ(ReadFile(root / name), bytes);
+  fs::remove(root / name);
 }
 
 TEST_F(FtpTest, PassiveOnlyForOneAndBothModesWork) {
