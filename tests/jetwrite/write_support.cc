@@ -23,8 +23,8 @@ std::string ExpectedCsv(const std::string& table) {
   return ReadFile(FixturesDir() / "brenvo" / "expected" / (table + ".csv"));
 }
 
-std::string ExportWithOurReader(const std::string& path, const std::string& table) {
-  auto db = jet::Database::Open(path, kBrenvoPassword);
+std::string ExportWithOurReader(const std::string& path, const std::string& table, const std::string& password) {
+  auto db = jet::Database::Open(path, password);
   std::string out;
   mdb::ExportCsv(*db, table, [&](std::string_view piece) {
     out.append(piece);
@@ -52,8 +52,8 @@ std::vector<std::vector<std::optional<std::string>>> ExportWithMdbtools(const st
   return out;
 }
 
-std::string CheckFaults(const std::string& path) {
-  jet::CheckReport r = jet::CheckDatabase(path, kBrenvoPassword);
+std::string CheckFaults(const std::string& path, const std::string& password) {
+  jet::CheckReport r = jet::CheckDatabase(path, password);
   std::string s;
   for (const auto& f : r.faults) s += f + "\n";
   return s;

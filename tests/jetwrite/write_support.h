@@ -18,12 +18,13 @@ std::string CopyBrenvoFixture(const TempDir& dir, const std::string& name);
 std::string ExpectedCsv(const std::string& table);
 
 // The CSV export of a table through our reader.
-std::string ExportWithOurReader(const std::string& path, const std::string& table);
+std::string ExportWithOurReader(const std::string& path, const std::string& table,
+                                const std::string& password = kBrenvoPassword);
 // mdb-export's records (header first), parsed; empty when mdbtools is absent.
 std::vector<std::vector<std::optional<std::string>>> ExportWithMdbtools(const std::string& path,
                                                                          const std::string& table);
 bool HaveMdbtools();
 // The check's faults, one per line; empty when the file is sound.
-std::string CheckFaults(const std::string& path);
+std::string CheckFaults(const std::string& path, const std::string& password = kBrenvoPassword);
 
 }  // namespace brenvo::test
