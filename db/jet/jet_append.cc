@@ -10,20 +10,20 @@ constexpr const char* kAdoRecordset = "ADODB.Recordset";
 
 class AppendRecordset : public ado::Recordset {
  public:
-  explicit AppendRecordset(TableWriter& t) : table_(&t) {
+  AppendRecordset(std::shared_ptr<JetWriter> w, TableWriter& t) : writer_(std::move(w)), table_(&t) {
     for (const auto& c : t.Def().columns)
       fields_.push_back({c.name, AdoType(c), AdoDefinedSize(c), c.precision, c.scale, true});
     values_.resize(fields_.size());
   }
   ~AppendRecordset() override {
     try {
-      if (table_) table_->Commit();
+      if (table_ && writer_->IsOpen()) table_->Commit();
     } catch (...) {
       // The file keeps its last durable point; Close reports the error.
     }
   }
 
-  int State() const override { return table_ ? ado::adStateOpen : ado::adStateClosed; }
+  int State() const override { return table_ && writer_->IsOpen() ? ado::adStateOpen : ado::adStateClosed; }
   void Close() override {
     Need();
     TableWriter* t = table_;
@@ -73,7 +73,7 @@ class AppendRecordset : public ado::Recordset {
 
  private:
   void Need() const {
-    if (!table_) throw BrenvoError(kErrObjectClosed, "Operation is not allowed when the object is closed.", kAdoRecordset);
+    if (!table_ || !writer_->IsOpen()) throw BrenvoError(kErrObjectClosed, "Operation is not allowed when the object is closed.", kAdoRecordset);
   }
   void Check(int i) const {
     if (i < 0 || static_cast<size_t>(i) >= fields_.size())
@@ -86,6 +86,7 @@ class AppendRecordset : public ado::Recordset {
                       "requires a current record.",
                       kAdoRecordset);
   }
+  std::shared_ptr<JetWriter> writer_;
   TableWriter* table_;
   std::vector<ado::FieldInfo> fields_;
   std::vector<std::optional<ado::Value>> values_;
@@ -95,8 +96,8 @@ class AppendRecordset : public ado::Recordset {
 
 }  // namespace
 
-std::unique_ptr<ado::Recordset> MakeAppendRecordset(TableWriter& table) {
-  return std::make_unique<AppendRecordset>(table);
+std::unique_ptr<ado::Recordset> MakeAppendRecordset(std::shared_ptr<JetWriter> writer, TableWriter& table) {
+  return std::make_unique<AppendRecordset>(std::move(writer), table);
 }
 
 }  // namespace brenvo::jet

@@ -55,6 +55,7 @@ class JetWriter {
   void Commit();
   // Commits and releases the file. Errors of the final commit are thrown.
   void Close();
+  bool IsOpen() const { return !closed_; }
 
   // For tests of crash and full-disk behaviour: the writer fails as if the
   // disk were full after this many more page writes.

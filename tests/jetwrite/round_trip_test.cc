@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "db/ado/recordset.h"
+#include "db/jet/database.h"
 #include "db/jet/jet_connection.h"
 #include "db/jet/jet_errors.h"
 #include "tests/jetwrite/write_support.h"
@@ -135,6 +136,25 @@ TEST(RoundTrip, TypedValuesAreConvertedAsAccessConvertsThem) {
             "10,2024-02-29 12:00:00,42,,1\r\n"
             "12,2024-02-29 12:00:00,0.1,,\r\n");
   EXPECT_EQ(CheckFaults(path), "");
+}
+
+TEST(RoundTrip, ARecordSetLeftOpenAfterItsConnectionClosesIsClosedWithIt) {
+  REQUIRE_FIXTURES();
+  TempDir dir;
+  std::string path = CopyBrenvoFixture(dir, "empty-dbMain.mdb");
+  auto conn = jet::MakeJetConnection();
+  conn->Open(ConnectionString(path));
+  auto rs = conn->OpenTable("schedules", ado::OpenMode::Append);
+  rs->AddNew();
+  rs->SetValue(0, int64_t{1});
+  rs->Update();
+  conn->Close();
+  EXPECT_EQ(rs->State(), ado::adStateClosed);
+  EXPECT_THROW(rs->AddNew(), BrenvoError);
+  rs.reset();
+  EXPECT_EQ(CheckFaults(path), "");
+  auto db = jet::Database::Open(path, kBrenvoPassword);
+  EXPECT_EQ(db->Table("schedules").rowCount, 1u);
 }
 
 }  // namespace
