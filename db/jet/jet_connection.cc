@@ -143,7 +143,8 @@ class JetConnection : public ado::Connection {
     Need();
     if (mode == ado::OpenMode::Append) {
       db_->Table(table);
-      return MakeAppendRecordset(Writer().Table(table));
+      TableWriter& t = Writer().Table(table);
+      return MakeAppendRecordset(writer_, t);
     }
     Refresh();
     sql::SelectStatement st;
@@ -181,7 +182,7 @@ class JetConnection : public ado::Connection {
   std::shared_ptr<const Database> db_;
   std::string path_;
   std::string password_;
-  std::unique_ptr<JetWriter> writer_;
+  std::shared_ptr<JetWriter> writer_;
 };
 
 }  // namespace
