@@ -5,13 +5,6 @@
 
 namespace brenvo::admin {
 
-mysql::DirectDb& WindowDb(Console& console) {
-  if (!console.directDb)
-    console.directDb = std::make_shared<mysql::DirectDb>(
-        console.prompter(), [&console](const std::string& line) { console.AppendLogFile(line); });
-  return *console.directDb;
-}
-
 std::string TrimSpaces(const std::string& s) {
   size_t b = s.find_first_not_of(' ');
   if (b == std::string::npos) return {};

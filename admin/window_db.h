@@ -6,6 +6,7 @@
 
 #include "db/mysql/direct_db.h"
 #include "transfer/console.h"
+#include "transfer/window_db.h"
 
 namespace brenvo::admin {
 
@@ -20,7 +21,7 @@ inline constexpr const char* kCsUserPassword = "rt528164";
 inline constexpr const char* kRootPwdApp = "Halden2계열 자료변환";
 
 // The window's DirectDb, made on first use, its errors going to the log file.
-mysql::DirectDb& WindowDb(Console& console);
+using ::brenvo::WindowDb;
 
 // Leading and trailing spaces removed (spaces only, as the old forms' Trim).
 std::string TrimSpaces(const std::string& s);

@@ -4,6 +4,7 @@
 #include "db/mysql/direct_db.h"
 #include "db/odbc/open_mysql.h"
 #include "db/open_mdb.h"
+#include "transfer/window_db.h"
 
 namespace brenvo {
 
@@ -28,10 +29,7 @@ TransferServices DefaultTransferServices(Console& console) {
   };
   s.dbConnect = [&console](const std::string& host, const std::string& user, const std::string& password,
                             const std::string& database) {
-    if (!console.directDb)
-      console.directDb = std::make_shared<mysql::DirectDb>(
-          console.prompter(), [&console](const std::string& line) { console.AppendLogFile(line); });
-    return console.directDb->DBConnect(host, user, password, database);
+    return WindowDb(console).DBConnect(host, user, password, database);
   };
   s.dbClose = [&console] {
     if (console.directDb) console.directDb->DBClose();

@@ -1,0 +1,12 @@
+#include "transfer/window_db.h"
+
+namespace brenvo {
+
+mysql::DirectDb& WindowDb(Console& console) {
+  if (!console.directDb)
+    console.directDb = std::make_shared<mysql::DirectDb>(
+        console.prompter(), [&console](const std::string& line) { console.AppendLogFile(line); });
+  return *console.directDb;
+}
+
+}  // namespace brenvo
