@@ -17,22 +17,56 @@ constexpr uint8_t kTextEnd = 0x01;
 constexpr uint8_t kTextTerminator = 0x00;
 
 // General-order weights of the lower-case Latin letters; upper case shares
-// them and adds nothing to the extra section. 0 = weight not known here (q,
-// x, z have none in any file we could check, so they are refused).
+// them and adds nothing to the extra section.
 constexpr uint8_t kLetterWeight[26] = {
     0x4A, 0x4C, 0x4D, 0x4F, 0x51, 0x53, 0x55, 0x57, 0x59, 0x5B, 0x5C, 0x5E, 0x60,
-    0x62, 0x64, 0x66, 0x00, 0x69, 0x6B, 0x6D, 0x6F, 0x71, 0x73, 0x00, 0x76, 0x00,
+    0x62, 0x64, 0x66, 0x68, 0x69, 0x6B, 0x6D, 0x6F, 0x71, 0x73, 0x75, 0x76, 0x78,
 };
+
+// Hangul syllables (U+AC00..U+D7A3) weigh two bytes. Within the block of
+// one initial consonant (21 vowels x 28 finals = 588 syllables, in code
+// order) the weights run consecutively; between blocks the order leaves
+// room for other letters. A weight is a sequence number s written as
+// (s - 2) / 254 and 2 + (s - 2) % 254: its low byte runs 0x02..0xFF.
+// The block starts below were measured on General-order files; 0 marks
+// the blocks of ㄸ ㅃ ㅉ, not measured, refused.
+constexpr uint32_t kHangulBlockStart[19] = {
+    32769, 32770, 32774, 32784, 0, 32788, 32811, 32821, 0, 32842,
+    32853, 32929, 32948, 0,     32955, 32958, 32959, 32960, 32963,
+};
+constexpr uint32_t kHangulFirst = 0xAC00;
+constexpr uint32_t kHangulLast = 0xD7A3;
+constexpr uint32_t kHangulBlock = 588;
+// ㈜ weighs as 주 and records itself in the extra section.
+constexpr uint32_t kParenthesizedJu = 0x321C;
+constexpr uint32_t kJu = 0xC8FC;
+constexpr uint8_t kParenthesizedExtra = 0x0A;
+
+bool HangulWeight(uint32_t cp, std::vector<uint8_t>& key) {
+  if (cp < kHangulFirst || cp > kHangulLast) return false;
+  uint32_t idx = cp - kHangulFirst;
+  uint32_t start = kHangulBlockStart[idx / kHangulBlock];
+  if (start == 0) return false;
+  uint32_t s = start + idx;
+  key.push_back(static_cast<uint8_t>((s - 2) / 254));
+  key.push_back(static_cast<uint8_t>(2 + (s - 2) % 254));
+  return true;
+}
 
 uint8_t TextWeight(uint32_t cp) {
   if (cp >= '0' && cp <= '9') return static_cast<uint8_t>(0x36 + 2 * (cp - '0'));
   if (cp >= 'a' && cp <= 'z') return kLetterWeight[cp - 'a'];
   if (cp >= 'A' && cp <= 'Z') return kLetterWeight[cp - 'A'];
-  if (cp == ' ') return 0x07;
-  return 0;
+  switch (cp) {
+    case ' ': return 0x07;
+    case '(': return 0x14;
+    case ')': return 0x16;
+    case '\\': return 0x29;
+    default: return 0;
+  }
 }
 
-uint32_t NextCodePoint(const std::string& s, size_t& i) {
+uint32_t NextCodePoint(std::string_view s, size_t& i) {
   unsigned char c = static_cast<unsigned char>(s[i++]);
   if (c < 0x80) return c;
   int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
@@ -121,22 +155,37 @@ void AppendKeySegment(const ColumnDef& c, bool ascending, const ado::Value& valu
       // The empty string's key is not one we could confirm; refuse it like an
       // unknown character rather than guess.
       if (s->empty()) ThrowNoWeight(0, c);
-      // Characters that sort as if absent (the hyphen) leave no weight; each
-      // is recorded after the weights as a 4-byte code: 0x8000 | (7 + 4 *
-      // its position in the text) big-endian, 0x06, its own code. That
+      // Trailing spaces do not count in a key; leading ones do.
+      size_t used = s->find_last_not_of(' ');
+      if (used == std::string::npos) ThrowNoWeight(' ', c);
+      std::string_view text(s->data(), used + 1);
+      // Characters that sort as if absent (hyphen, apostrophe) leave no
+      // weight; each is recorded after the weights as a 4-byte code: 0x8000 |
+      // (7 + 4 * its position in the text) big-endian, 0x06, its own code. That
       // section follows three 0x01 marks (ending the weights, the empty
       // accent section and the empty section before it).
-      std::vector<uint8_t> absent;
+      std::vector<uint8_t> absent, extra;
       size_t position = 0;
-      for (size_t i = 0; i < s->size(); ++position) {
-        uint32_t cp = NextCodePoint(*s, i);
-        if (cp == '-') {
+      for (size_t i = 0; i < text.size(); ++position) {
+        uint32_t cp = NextCodePoint(text, i);
+        if (cp >= kHangulFirst && cp <= kHangulLast) {
+          if (!HangulWeight(cp, key)) ThrowNoWeight(cp, c);
+          continue;
+        }
+        // Only seen first in a text; elsewhere its extra byte would need the
+        // placeholders of the characters before it, which are not known.
+        if (cp == kParenthesizedJu && position == 0) {
+          HangulWeight(kJu, key);
+          extra.push_back(kParenthesizedExtra);
+          continue;
+        }
+        if (cp == '-' || cp == '\'') {
           uint32_t at = 0x8000u | (7u + 4u * static_cast<uint32_t>(position));
           if (at > 0xFFFF) ThrowNoWeight(cp, c);
           absent.push_back(static_cast<uint8_t>(at >> 8));
           absent.push_back(static_cast<uint8_t>(at));
           absent.push_back(0x06);
-          absent.push_back(0x82);
+          absent.push_back(cp == '-' ? 0x82 : 0x80);
           continue;
         }
         uint8_t w = TextWeight(cp);
@@ -144,6 +193,8 @@ void AppendKeySegment(const ColumnDef& c, bool ascending, const ado::Value& valu
         key.push_back(w);
       }
       key.push_back(kTextEnd);
+      key.insert(key.end(), extra.begin(), extra.end());
+      if (!absent.empty() && !extra.empty()) ThrowNoWeight(kParenthesizedJu, c);
       if (!absent.empty()) {
         key.push_back(kTextEnd);
         key.push_back(kTextEnd);

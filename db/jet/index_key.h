@@ -17,8 +17,9 @@
 // Comparing keys as unsigned byte strings gives the index order.
 //
 // Text weights are only produced for characters whose General-order weights
-// are known to this engine (digits, Latin letters without accents, space);
-// anything else is refused rather than given a wrong key, since a wrong key
+// are known to this engine (digits, Latin letters without accents, space,
+// most Hangul syllables); the hyphen and a leading ㈜ are recorded after
+// the weights; anything else is refused rather than given a wrong key, since a wrong key
 // is a corrupt index for the host application.
 #pragma once
 
