@@ -2,11 +2,12 @@
 // the writer the copy run uses, and prints rows per second and the peak
 // resident memory of the process.
 //
-//   bench-jet-write EMPTY_MDB OUT_MDB sale_d|sale_m ROWS
+//   bench-jet-write EMPTY_MDB OUT_MDB sale_d|sale_d_kor|sale_m ROWS
 //
 // sale_d: the detail lines with their two-column primary key and a Korean
-// product name. sale_m: the sales with their four indexes, one of them the
-// unique text index over the sale number.
+// product name. sale_d_kor: the same in a new file whose sale_d also has a
+// non-unique index over the Korean product name. sale_m: the sales with
+// their four indexes, one of them the unique text index over the sale number.
 #include <sys/resource.h>
 
 #include <chrono>
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <string>
 
+#include "db/jet/create.h"
 #include "db/jet/writer.h"
 #include "util/error.h"
 
@@ -26,11 +28,24 @@ int main(int argc, char** argv) {
   }
   std::string table = argv[3];
   long rows = std::stol(argv[4]);
-  std::filesystem::copy_file(argv[1], argv[2], std::filesystem::copy_options::overwrite_existing);
-  std::filesystem::permissions(argv[2], std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  bool korean = table == "sale_d_kor";
+  if (korean) {
+    table = "sale_d";
+    std::filesystem::remove(argv[2]);
+  } else {
+    std::filesystem::copy_file(argv[1], argv[2], std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::permissions(argv[2], std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  }
   const char* names[] = {"무선 마우스 블랙", "기계식 키보드 적축", "A4 복사용지 500매", "㈜한빛 정품 토너", "모니터 받침대"};
   try {
     auto start = std::chrono::steady_clock::now();
+    if (korean)
+      jet::CreateDatabase(argv[2], "wq3518",
+                          jet::ParseSchema("table sale_d\n"
+                                           "column sale_id long\ncolumn seq integer\ncolumn prod_id long\n"
+                                           "column prod_name text 60\ncolumn qty double\ncolumn price double\n"
+                                           "column amount double\n"
+                                           "index PrimaryKey primary sale_id seq\nindex prod_name prod_name\n"));
     auto w = jet::JetWriter::Open(argv[2], "wq3518");
     auto& t = w->Table(table);
     std::vector<std::optional<ado::Value>> v(t.Def().columns.size());
