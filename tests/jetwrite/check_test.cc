@@ -1,0 +1,95 @@
+// The integrity check finds what is wrong and says where; brenvo-mdb check
+// exits non-zero on any fault.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "db/jet/byte_order.h"
+#include "db/jet/check.h"
+#include "db/jet/create.h"
+#include "db/jet/database.h"
+#include "db/jet/write_index.h"
+#include "db/jet/writer.h"
+#include "tests/jetwrite/write_support.h"
+
+namespace brenvo::test {
+namespace {
+
+struct Damaged {
+  TempDir dir;
+  std::string path;
+  uint32_t defPage = 0, indexRoot = 0;
+  Damaged() {
+    path = (dir.path() / "d.mdb").string();
+    jet::CreateDatabase(path, "", jet::ParseSchema("table t\ncolumn id long\ncolumn name text 20\n"
+                                                   "index PrimaryKey primary id\nindex name name\n"));
+    auto w = jet::JetWriter::Open(path, "");
+    for (int i = 1; i <= 50; ++i) {
+      std::vector<std::optional<ado::Value>> r(2);
+      r[0] = ado::Value(int64_t{i});
+      r[1] = ado::Value("name " + std::to_string(1000 - i));
+      w->Table("t").Insert(r);
+    }
+    w->Close();
+    auto db = jet::Database::Open(path, "");
+    defPage = db->Table("t").page;
+    indexRoot = db->Table("t").realIndexes[0].firstPage;
+  }
+  void Poke(uint64_t offset, std::vector<uint8_t> bytes) {
+    std::string b = ReadFile(path);
+    for (size_t i = 0; i < bytes.size(); ++i) b[offset + i] = static_cast<char>(bytes[i]);
+    WriteFile(path, b);
+  }
+  int Tool() {
+    std::string cmd = std::string(BRENVO_MDB_TOOL) + " check '" + path + "' >/dev/null 2>&1";
+    int st = std::system(cmd.c_str());
+    return WEXITSTATUS(st);
+  }
+};
+
+TEST(Check, ASoundFileExitsZero) {
+  Damaged d;
+  EXPECT_EQ(CheckFaults(d.path, ""), "");
+  EXPECT_EQ(d.Tool(), 0);
+}
+
+TEST(Check, AWrongRowCountIsReported) {
+  Damaged d;
+  d.Poke(uint64_t{d.defPage} * 4096 + 16, {49, 0, 0, 0});
+  EXPECT_NE(CheckFaults(d.path, "").find("t: row count says 49, the pages hold 50"), std::string::npos);
+  EXPECT_EQ(d.Tool(), 1);
+}
+
+TEST(Check, IndexEntriesOutOfOrderOrNamingNoRowAreReported) {
+  Damaged d;
+  // The primary key's first entry: 7F 80 00 00 01, then its row pointer.
+  uint64_t first = uint64_t{d.indexRoot} * 4096 + jet::kIndexEntryStart;
+  d.Poke(first + 4, {0x63});  // key 99: now larger than its successors
+  std::string faults = CheckFaults(d.path, "");
+  EXPECT_NE(faults.find("t: index PrimaryKey: entries out of key order at entry 1"), std::string::npos) << faults;
+  EXPECT_EQ(d.Tool(), 1);
+  Damaged e;
+  uint64_t ptr = uint64_t{e.indexRoot} * 4096 + jet::kIndexEntryStart + 5;
+  e.Poke(ptr + 3, {0x77});  // row 119 of the data page: none there
+  faults = CheckFaults(e.path, "");
+  EXPECT_NE(faults.find("which holds no row"), std::string::npos) << faults;
+  EXPECT_NE(faults.find("1 rows have no entry"), std::string::npos) << faults;
+}
+
+TEST(Check, AKeyThatIsNotItsRowsIsReported) {
+  Damaged d;
+  // Same order, wrong bytes: the last entry's key 50 becomes 51.
+  std::string b = ReadFile(d.path);
+  uint64_t page = uint64_t{d.indexRoot} * 4096;
+  // Entries: the first whole (9 bytes), the others without the prefix the
+  // keys share (7F 80 00 00), so one key byte and the row pointer each.
+  ASSERT_EQ(static_cast<uint8_t>(b[page + 24]), 4);
+  uint64_t last = page + jet::kIndexEntryStart + 9 + 48 * 5;
+  EXPECT_EQ(static_cast<uint8_t>(b[last]), 50);
+  d.Poke(last, {51});
+  std::string faults = CheckFaults(d.path, "");
+  EXPECT_NE(faults.find("index PrimaryKey: entry 49 has a key that is not its row's"), std::string::npos) << faults;
+}
+
+}  // namespace
+}  // namespace brenvo::test
