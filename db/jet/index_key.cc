@@ -111,7 +111,9 @@ double AsDouble(const ado::Value& v) {
 
 }  // namespace
 
-bool SortOrderSupported(uint16_t lcid) { return lcid == kSortGeneral || lcid == 0; }
+bool SortOrderSupported(uint16_t lcid, uint8_t version) {
+  return (lcid == kSortGeneral || lcid == 0) && version == 0;
+}
 
 void AppendKeySegment(const ColumnDef& c, bool ascending, const ado::Value& value, std::vector<uint8_t>& key) {
   if (c.type == kColBool) {

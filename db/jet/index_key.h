@@ -36,8 +36,11 @@ namespace brenvo::jet {
 // made for Access 2000 carry it (sort version 0 in the header).
 inline constexpr uint16_t kSortGeneral = 1033;
 
-// True when the engine can write keys for text columns with this LCID.
-bool SortOrderSupported(uint16_t lcid);
+// True when the engine can write keys for text in this sort order: the
+// LCID and the sort-order version (a column's byte after its LCID, the
+// header's byte 0x71). Version 0 is the order of Access 2000-2007; later
+// versions of "General" weigh characters differently.
+bool SortOrderSupported(uint16_t lcid, uint8_t version);
 
 // Appends the key segment of one column value. value must already be of the
 // column's stored type (after conversion); Null for NULL. Throws BrenvoError

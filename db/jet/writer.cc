@@ -329,10 +329,10 @@ void TableWriter::Load() {
       const ColumnDef* c = def_.ColumnByNumber(ic.number);
       if (c && (c->type == kColText || c->type == kColMemo)) {
         s.textKeys = true;
-        if (!SortOrderSupported(c->sortLcid)) s.supportedSort = false;
+        if (!SortOrderSupported(c->sortLcid, static_cast<uint8_t>(c->codePage & 0xFF))) s.supportedSort = false;
       }
     }
-    if (s.textKeys && !SortOrderSupported(db_.Header().sortLcid)) s.supportedSort = false;
+    if (s.textKeys && !SortOrderSupported(db_.Header().sortLcid, db_.Header().sortVersion)) s.supportedSort = false;
     if (r.firstPage != 0) {
       IndexWalk w = WalkIndex(pager_, r.firstPage);
       s.entries = std::move(w.entries);

@@ -127,6 +127,19 @@ TEST(Refusals, AnIndexInAnotherSortOrderIsNotWritten) {
   }
   // Emptying needs no keys and is allowed.
   EXPECT_NO_THROW(w->Table("customer").DeleteAll());
+  w->Close();
+  // General, but a later version of it (the byte after the LCID).
+  bytes[at] = 0x09;
+  bytes[at + 1] = 0x04;
+  bytes[at + 2] = 0x01;
+  WriteFile(path, bytes);
+  auto w2 = jet::JetWriter::Open(path, kBrenvoPassword);
+  try {
+    w2->Table("customer").Insert(r);
+    ADD_FAILURE() << "row stored";
+  } catch (const BrenvoError& e) {
+    EXPECT_EQ(e.number(), jet::kErrNotCapable);
+  }
 }
 
 TEST(Refusals, AFullDiskKeepsTheRowsOfTheLastDurablePoint) {
