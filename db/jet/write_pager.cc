@@ -89,6 +89,18 @@ uint32_t Pager::Allocate() {
   return pageCount_++;
 }
 
+uint32_t Pager::AllocateAbove(uint32_t floor) {
+  auto it = reusable_.upper_bound(floor);
+  if (it != reusable_.end()) {
+    uint32_t p = *it;
+    reusable_.erase(it);
+    return p;
+  }
+  if (pageCount_ >= 0xFFFFFF)
+    throw BrenvoError(kErrFail, "The database file '" + path_ + "' has reached its maximum size.", kJetSource);
+  return pageCount_++;
+}
+
 void Pager::Sync() {
   if (::fdatasync(fd_) != 0) {
     int e = errno;

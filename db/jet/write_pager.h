@@ -39,6 +39,9 @@ class Pager {
   // A page for new content: a reusable page if any, else a new one at the
   // end of the file (counted now, written later).
   uint32_t Allocate();
+  // The same, but only a page numbered above floor: rows must lie on pages
+  // in the order they were appended, since a scan follows page numbers.
+  uint32_t AllocateAbove(uint32_t floor);
   // The page will be reusable after the next durable point.
   void Release(uint32_t page) { pendingRelease_.insert(page); }
   // Forgets an allocation that was never reached (rolled back).

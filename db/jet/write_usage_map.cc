@@ -102,7 +102,8 @@ bool RowPageBuilder::Fits(size_t len) const {
 
 void RowPageBuilder::StartPage() {
   Flush();
-  pageNo_ = pager_.Allocate();
+  pageNo_ = ordered_ ? pager_.AllocateAbove(floor_) : pager_.Allocate();
+  if (ordered_) floor_ = pageNo_;
   pages_.push_back(pageNo_);
   page_.assign(pager_.PageSize(), 0);
   page_[0] = kPageData;

@@ -27,6 +27,11 @@ std::vector<uint8_t> EncodeMap(Pager& pager, const std::vector<uint32_t>& pages,
 class RowPageBuilder {
  public:
   RowPageBuilder(Pager& pager, uint32_t owner, bool longValues);
+  // New pages are numbered above floor and above each other.
+  void KeepOrderAbove(uint32_t floor) {
+    ordered_ = true;
+    floor_ = floor;
+  }
   // Places a row; returns where it went. Writes full pages as it goes.
   RowPointer Add(const std::vector<uint8_t>& row);
   // Bytes a row may have on an empty page.
@@ -50,6 +55,8 @@ class RowPageBuilder {
   bool open_ = false;
   bool dirty_ = false;
   std::vector<uint32_t> pages_;
+  bool ordered_ = false;
+  uint32_t floor_ = 0;
 };
 
 // Marks pages used (clear = true) or free in the global usage map (row 0 of

@@ -272,16 +272,22 @@ struct TableWriter::ColumnMap {
 struct TableWriter::Builders {
   RowPageBuilder data;
   RowPageBuilder lval;
-  Builders(Pager& p, uint32_t owner) : data(p, owner, false), lval(p, owner, true) {}
+  Builders(Pager& p, uint32_t owner, uint32_t lastDataPage) : data(p, owner, false), lval(p, owner, true) {
+    data.KeepOrderAbove(lastDataPage);
+  }
 };
 
 TableWriter::TableWriter(Pager& pager, const Database& db, TableDef def)
     : pager_(pager), db_(db), def_(std::move(def)) {
-  builders_ = std::make_unique<Builders>(pager_, def_.page);
   Load();
+  builders_ = std::make_unique<Builders>(pager_, def_.page, LastDataPage());
 }
 
 TableWriter::~TableWriter() = default;
+
+uint32_t TableWriter::LastDataPage() const {
+  return dataPages_.empty() ? 0 : *std::max_element(dataPages_.begin(), dataPages_.end());
+}
 
 void TableWriter::Load() {
   for (uint32_t p : def_.pages) defPages_.push_back(pager_.Read(p));
@@ -587,7 +593,7 @@ void TableWriter::Commit() {
     // are closed, since after this point they are part of the file.
     builders_->data.Flush();
     builders_->lval.Flush();
-    builders_ = std::make_unique<Builders>(pager_, def_.page);
+    builders_ = std::make_unique<Builders>(pager_, def_.page, LastDataPage());
 
     std::vector<uint32_t> newPages;
     for (auto& s : indexes_) {

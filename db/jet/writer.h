@@ -91,6 +91,7 @@ class TableWriter {
   struct IndexState;
   struct ColumnMap;
   void Load();
+  uint32_t LastDataPage() const;
   void CheckWritable(bool forInsert) const;
   void PutRaw32(size_t offset, uint32_t v);
   void PutRaw8(size_t offset, uint8_t v);

@@ -7,6 +7,7 @@
 #include "db/jet/database.h"
 #include "db/jet/jet_connection.h"
 #include "db/jet/jet_errors.h"
+#include "db/jet/writer.h"
 #include "tests/jetwrite/write_support.h"
 
 namespace brenvo::test {
@@ -135,6 +136,37 @@ TEST(RoundTrip, TypedValuesAreConvertedAsAccessConvertsThem) {
             "sch_id,sch_date,title,content,done\r\n"
             "10,2024-02-29 12:00:00,42,,1\r\n"
             "12,2024-02-29 12:00:00,0.1,,\r\n");
+  EXPECT_EQ(CheckFaults(path), "");
+}
+
+TEST(RoundTrip, RowsScanInTheOrderTheyWereAppendedAcrossDurablePoints) {
+  REQUIRE_FIXTURES();
+  TempDir dir;
+  std::string path = CopyBrenvoFixture(dir, "dbMain.mdb");
+  // Durable points free index pages that later pages may reuse; rows must
+  // still come back in appending order, also after emptying the table.
+  for (int round = 0; round < 2; ++round) {
+    auto w = jet::JetWriter::Open(path, kBrenvoPassword);
+    auto& t = w->Table("schedules");
+    t.DeleteAll();
+    for (int i = 1; i <= 3 * static_cast<int>(jet::JetWriter::kDurableRows); ++i) {
+      std::vector<std::optional<ado::Value>> r(5);
+      r[0] = ado::Value(int64_t{i});
+      r[2] = ado::Value("제목 " + std::to_string(i));
+      t.Insert(r);
+    }
+    w->Close();
+  }
+  auto conn = jet::MakeJetConnection();
+  conn->Open(ConnectionString(path));
+  auto rs = conn->OpenTable("schedules", ado::OpenMode::Read);
+  int64_t expect = 1;
+  for (; !rs->Eof(); rs->MoveNext(), ++expect) {
+    ASSERT_EQ(std::get<int64_t>(rs->GetValue(0)), expect);
+  }
+  EXPECT_EQ(expect - 1, 3 * static_cast<int64_t>(jet::JetWriter::kDurableRows));
+  ado::CloseADO(rs);
+  conn->Close();
   EXPECT_EQ(CheckFaults(path), "");
 }
 
