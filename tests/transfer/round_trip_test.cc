@@ -38,7 +38,7 @@ class AccessTargetTest : public CopyRunTest {
   void Writable(const std::string& name) { chmod((dbs / name).c_str(), 0644); }
 };
 
-TEST_F(AccessTargetTest, DISABLED_CsToBrenvoGivesBackEveryValue) {
+TEST_F(AccessTargetTest, CsToBrenvoGivesBackEveryValue) {
   REQUIRE_FIXTURES();
   REQUIRE_TEST_ENV("CS_HOST");
   PlaceMdb("dbMain.mdb", "dbMain.mdb");
@@ -60,7 +60,7 @@ TEST_F(AccessTargetTest, DISABLED_CsToBrenvoGivesBackEveryValue) {
   ExpectLikeReference(dbs / "dbMain.mdb");
 }
 
-TEST_F(AccessTargetTest, DISABLED_BrenvoToBrenvoWithoutADirectConnection) {
+TEST_F(AccessTargetTest, BrenvoToBrenvoWithoutADirectConnection) {
   REQUIRE_FIXTURES();
   PlaceMdb("dbMain.mdb", "dbMain.mdb");
   PlaceMdb("empty-dbMain.mdb", "empty-dbMain.mdb");
