@@ -91,9 +91,10 @@ OdbcReader::OdbcReader(std::shared_ptr<Session> session) : session_(std::move(se
   session_->Add(this);
 }
 
+// A reader whose start failed, or that was closed, is still on the
+// session's list until it is gone: never leave a dangling entry there.
 OdbcReader::~OdbcReader() {
-  if (!open_) return;
-  session_->WaitIdle();
+  if (open_) session_->WaitIdle();
   session_->Remove(this);
 }
 
@@ -253,7 +254,6 @@ void OdbcReader::RequireOpen() const {
 OdbcAppender::OdbcAppender(std::shared_ptr<Session> session, std::string table)
     : session_(std::move(session)), dbc_(session_->handle()), table_(std::move(table)) {
   session_->WaitIdle();
-  session_->Add(this);
   StmtHandle s = NewStatement(dbc_);
   ExecDirect(s.get(), "SELECT * FROM " + QuoteName(table_) + " LIMIT 0");
   cols_ = DescribeColumns(s.get());
@@ -291,6 +291,8 @@ OdbcAppender::OdbcAppender(std::shared_ptr<Session> session, std::string table)
   std::string names;
   for (const auto& c : cols_) names += (names.empty() ? "" : ", ") + QuoteName(c.info.name);
   batchHead_ = "INSERT INTO " + QuoteName(table_) + " (" + names + ") VALUES ";
+  // Only a record set that came up whole goes on the session's list.
+  session_->Add(this);
 }
 
 SQLHSTMT OdbcAppender::StatementFor(const std::vector<bool>& set) {
@@ -548,8 +550,7 @@ bool OdbcAppender::AppendLiteral(const ado::Value& v, const Column& col, std::st
 }
 
 OdbcAppender::~OdbcAppender() {
-  if (!open_) return;
-  Detach();
+  if (open_) Detach();
   session_->Remove(this);
 }
 

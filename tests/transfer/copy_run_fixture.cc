@@ -8,7 +8,7 @@ void CopyRunTest::SetUp() {
   dbs = dir.path() / "Brenvo" / "DBS";
   std::filesystem::create_directories(dbs);
   settings->Save("Brenvo", "Config", "AppPath", (dir.path() / "Brenvo").string());
-  console = std::make_unique<ConsoleState>(prompter, *settings, dir.str());
+  console = std::make_unique<HookedConsole>(prompter, *settings, dir.str());
   services = DefaultTransferServices(*console);
 }
 

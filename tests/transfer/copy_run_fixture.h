@@ -16,6 +16,18 @@
 
 namespace brenvo::test {
 
+// The window-less console, with a hook on the row bar so a test can act in
+// the middle of a table.
+class HookedConsole : public ConsoleState {
+ public:
+  using ConsoleState::ConsoleState;
+  void SetProgressValue(int bar, int value) override {
+    ConsoleState::SetProgressValue(bar, value);
+    if (bar == 0 && onRow) onRow(value);
+  }
+  std::function<void(int)> onRow;
+};
+
 class CopyRunTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -40,7 +52,7 @@ class CopyRunTest : public ::testing::Test {
   std::filesystem::path dbs;
   std::unique_ptr<SettingsStore> settings = MakeMemorySettingsStore();
   ScriptedPrompter prompter;
-  std::unique_ptr<ConsoleState> console;
+  std::unique_ptr<HookedConsole> console;
   TransferServices services;
   MariaServer cs;
   std::string id, db;

@@ -201,3 +201,89 @@ TEST_F(CopyRunTest, EqualByteLengthPassesOneMoreFails) {
 
 }  // namespace
 }  // namespace brenvo::test
+
+namespace brenvo::test {
+namespace {
+
+long long CountTrapMessages(const ScriptedPrompter& p, const std::string& procedure) {
+  long long n = 0;
+  for (const auto& m : p.messages()) n += m.find(") in procedure " + procedure + " of ") != std::string::npos;
+  return n;
+}
+
+TEST_F(CopyRunTest, RefusedRowsAreReportedAndNotCountedAsStored) {
+  REQUIRE_FIXTURES();
+  REQUIRE_TEST_ENV("CS_HOST");
+  PlaceMdb("dbMain.mdb", "dbMain.mdb");
+  MakeCsDb(CsServer(), CsServer().host);
+  // Too narrow for some names; the field check that would have said so is skipped.
+  RootExec(cs, "ALTER TABLE `" + db + "`.customer MODIFY ceo_name VARCHAR(3)");
+  Mark({"customer"});
+  console->SetChecked(Control::chkSkipFidSize, true);
+  prompter.QueueAnswers({true, true});
+  CopyRunResult r = Run();
+  ASSERT_TRUE(r.completed);
+  long long stored = CsCount("customer");
+  EXPECT_GT(r.rowsFailed, 0);
+  EXPECT_EQ(r.rowsStored, stored);
+  EXPECT_EQ(r.rowsStored + r.rowsFailed, 500);
+  EXPECT_EQ(CountTrapMessages(prompter, "cmdStart_Click"), r.rowsFailed);
+  std::string line = " ADO  customer" + std::string(12, '.') +
+                     LPad(FormatThousands(stored), 10, ".") + "건 복사(Time ";
+  bool found = false;
+  for (const auto& l : Lines())
+    if (l.rfind(line, 0) == 0) {
+      found = true;
+      EXPECT_NE(l.find(") 실패 " + FormatThousands(r.rowsFailed) + "건"), std::string::npos) << l;
+    }
+  EXPECT_TRUE(found) << console->LogText();
+}
+
+TEST_F(CopyRunTest, AMissingTargetTableIsReportedAndTheRestIsCopied) {
+  REQUIRE_FIXTURES();
+  REQUIRE_TEST_ENV("CS_HOST");
+  PlaceMdb("dbMain.mdb", "dbMain.mdb");
+  MakeCsDb(CsServer(), CsServer().host);
+  RootExec(cs, "DROP TABLE `" + db + "`.pclass");
+  Mark({"office", "pclass", "accounts"});
+  prompter.QueueAnswers({true, true, true, true, true, true});
+  CopyRunResult r = Run();
+  ASSERT_TRUE(r.completed);
+  EXPECT_GE(CountTrapMessages(prompter, "ChkFieldSizeAndCSVChar"), 1);
+  EXPECT_GE(CountTrapMessages(prompter, "cmdStart_Click"), 2);  // DELETE and the append record set
+  EXPECT_EQ(CsCount("office"), 1);
+  EXPECT_EQ(CsCount("accounts"), 8);
+  EXPECT_EQ(r.rowsStored, 9);
+}
+
+TEST_F(CopyRunTest, ServerConnectionKilledInTheMiddleOfATable) {
+  REQUIRE_FIXTURES();
+  REQUIRE_TEST_ENV("CS_HOST");
+  PlaceMdb("dbMain.mdb", "dbMain.mdb");
+  MakeCsDb(CsServer(), CsServer().host);
+  Mark({"customer", "sale_d", "receive"});
+  console->SetChecked(Control::chkSkipFidSize, true);
+  bool killed = false;
+  console->onRow = [&](int row) {
+    if (killed || row != 5000 || console->catalogue().current() != console->catalogue().IndexOf("sale_d")) return;
+    killed = true;
+    for (const auto& p : RootQuery(cs, "SELECT ID FROM information_schema.PROCESSLIST WHERE USER = '" + id + "'"))
+      RootExec(cs, "KILL CONNECTION " + p[0]);
+  };
+  prompter.QueueAnswers({true, true});
+  CopyRunResult r = Run();
+  ASSERT_TRUE(killed);
+  EXPECT_GT(r.errorsReported, 0);
+  // Whatever the run says it stored is on the server. A batch that was on
+  // its way when the connection died may have reached the server all the
+  // same; it is reported as failed, never the other way round.
+  long long onServer = CsCount("customer") + CsCount("sale_d") + CsCount("receive");
+  EXPECT_LE(r.rowsStored, onServer);
+  EXPECT_LE(onServer - r.rowsStored, 1000);
+  EXPECT_GT(r.rowsFailed, 0);
+  EXPECT_EQ(CsCount("customer"), 500);
+  EXPECT_LT(CsCount("sale_d"), 16000);
+}
+
+}  // namespace
+}  // namespace brenvo::test
