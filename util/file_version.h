@@ -52,7 +52,4 @@ std::string GetLanguageName(std::string_view code);
 // reported through prompter.
 std::string GetFileVerText(const std::string& path, bool withLast, bool silent, Prompter* prompter = nullptr);
 
-// UTF-16LE code units -> UTF-8 (unpaired surrogates become U+FFFD).
-std::string Utf16ToUtf8(std::u16string_view s);
-
 }  // namespace brenvo

@@ -52,43 +52,5 @@ HeaderCheck DecodeHeader(const std::vector<uint8_t>& page0, DatabaseHeader& out)
   return HeaderCheck::Ok;
 }
 
-std::u16string Utf8ToUtf16(const std::string& s) {
-  std::u16string out;
-  size_t i = 0;
-  while (i < s.size()) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    uint32_t cp;
-    size_t n;
-    if (c < 0x80) cp = c, n = 1;
-    else if ((c >> 5) == 6) cp = c & 0x1F, n = 2;
-    else if ((c >> 4) == 14) cp = c & 0x0F, n = 3;
-    else if ((c >> 3) == 30) cp = c & 0x07, n = 4;
-    else {
-      out.push_back(0xFFFD);
-      ++i;
-      continue;
-    }
-    if (i + n > s.size()) {
-      out.push_back(0xFFFD);
-      break;
-    }
-    bool ok = true;
-    for (size_t k = 1; k < n; ++k) {
-      unsigned char cc = static_cast<unsigned char>(s[i + k]);
-      if ((cc >> 6) != 2) ok = false;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    i += ok ? n : 1;
-    if (!ok) cp = 0xFFFD;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-  }
-  return out;
-}
 
 }  // namespace brenvo::jet

@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "util/utf16.h"
+
 namespace brenvo::jet {
 
 inline constexpr uint32_t kJet4PageSize = 4096;
@@ -52,8 +54,5 @@ void ToggleHeaderMask(std::vector<uint8_t>& page0);
 
 // The 4-byte mask of the password bytes for a creation date.
 void PasswordMask(double creationDate, uint8_t mask[4]);
-
-// UTF-8 <-> UTF-16 for passwords and names.
-std::u16string Utf8ToUtf16(const std::string& s);
 
 }  // namespace brenvo::jet

@@ -8,6 +8,8 @@
 // alike, and the program keeps UTF-8 inside.
 #pragma once
 
+#include "util/utf16.h"
+
 #include <sql.h>
 #include <sqlext.h>
 
@@ -20,8 +22,6 @@ namespace brenvo::odbc {
 inline constexpr long kProviderError = -2147467259;
 inline constexpr const char* kProviderSource = "Microsoft OLE DB Provider for ODBC Drivers";
 
-std::u16string Utf8ToUtf16(std::string_view s);
-std::string Utf16ToUtf8(std::u16string_view s);
 inline SQLWCHAR* W(std::u16string& s) { return reinterpret_cast<SQLWCHAR*>(s.data()); }
 
 // The diagnostics of a handle: every record's message joined by line breaks
