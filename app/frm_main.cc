@@ -34,6 +34,7 @@
 #include "transfer/console_state.h"
 #include "transfer/copy_run.h"
 #include "transfer/estimate.h"
+#include "util/error.h"
 #include "util/korean.h"
 #include "util/log_file.h"
 #include "util/paths.h"
@@ -512,11 +513,22 @@ void FrmMain::RunBusy(F&& f) {
   ui_.frames[0]->setEnabled(false);
   ui_.frames[2]->setEnabled(false);
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  f();
-  QApplication::restoreOverrideCursor();
-  ui_.frames[0]->setEnabled(true);
-  ui_.frames[2]->setEnabled(true);
-  busy_ = false;
+  // The window comes back whatever the handler did; anything that escaped
+  // its own trap is still told, never swallowed.
+  struct Restore {
+    FrmMain* w;
+    ~Restore() {
+      QApplication::restoreOverrideCursor();
+      w->ui_.frames[0]->setEnabled(true);
+      w->ui_.frames[2]->setEnabled(true);
+      w->busy_ = false;
+    }
+  } restore{this};
+  try {
+    f();
+  } catch (...) {
+    prompter_->Message(TrapText(DescribeCurrentException(), "RunBusy", "Form FrmMain"));
+  }
 }
 
 void FrmMain::btnTime_Click() {

@@ -1,6 +1,7 @@
 #include <sys/stat.h>
 
 #include <QCheckBox>
+#include <QGroupBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +16,7 @@
 #include "app/frm_main.h"
 #include "support/test_support.h"
 #include "transfer/console_state.h"
+#include "util/error.h"
 #include "util/paths.h"
 
 namespace brenvo {
@@ -280,6 +282,40 @@ TEST(FrmMainLog, PaneAndFile) {
   EXPECT_EQ(test::ReadFile(t.w->LogFilePath()), "\xC7\xD1\r\n");
   t.w->ClearLog();
   EXPECT_EQ(t.w->LogText(), "");
+}
+
+}  // namespace
+}  // namespace brenvo
+
+namespace brenvo {
+namespace {
+
+TEST(FrmMainWork, EstimateFailureIsReportedAndTheWindowComesBack) {
+  Window t;
+  t.Load();
+  t.Show();
+  t.w->services.openMdb = [](std::unique_ptr<ado::Connection>&, bool) -> bool {
+    throw BrenvoError(-2147467259, "Could not find file '/nowhere/DBS/dbMain.mdb'.", "Microsoft JET Database Engine");
+  };
+  t.w->controls().btnTime->click();
+  ASSERT_EQ(t.prompter.messages().size(), 1u);
+  EXPECT_EQ(t.prompter.messages()[0],
+            "Error -2147467259 (Could not find file '/nowhere/DBS/dbMain.mdb'.) in procedure GetTableInfo of Form Form1");
+  EXPECT_EQ(t.w->LogText(), "");  // the pane stays empty after a failed opening
+  EXPECT_TRUE(t.w->controls().frames[0]->isEnabled());
+  EXPECT_TRUE(t.w->controls().frames[2]->isEnabled());
+
+  // No at the copy run's first question: nothing else happens.
+  t.prompter.clear();
+  t.prompter.QueueAnswer(false);
+  t.w->controls().cmdStart->click();
+  ASSERT_EQ(t.prompter.shown().size(), 1u);
+  EXPECT_TRUE(t.prompter.shown()[0].question);
+  EXPECT_EQ(t.prompter.shown()[0].icon, Icon::Question);
+  EXPECT_TRUE(t.prompter.shown()[0].defaultNo);
+  EXPECT_EQ(t.prompter.shown()[0].text,
+            "※시작하기 전에 CS와 Brenvo 프로그램을 종료하세요.\r\n최종적으로 접속한 CS DB에 대해 작업이 이루어 집니다. 정말 "
+            "시작하시겠습니까?");
 }
 
 }  // namespace
