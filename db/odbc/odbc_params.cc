@@ -46,6 +46,23 @@ std::string DateTimeText(const ado::DateTime& dt, ado::DataType target) {
   return ado::FormatDateTime(dt);
 }
 
+bool TextForm(const ado::Value& v, const Column& target, std::string& out) {
+  if (const auto* s = std::get_if<std::string>(&v)) {
+    out = *s;
+  } else if (const auto* dt = std::get_if<ado::DateTime>(&v)) {
+    out = DateTimeText(*dt, target.info.type);
+  } else if (const auto* c = std::get_if<ado::Currency>(&v)) {
+    out = CurrencyText(c->scaled);
+  } else if (const auto* dec = std::get_if<ado::Decimal>(&v)) {
+    out = dec->text;
+  } else if (const auto* g = std::get_if<ado::Guid>(&v)) {
+    out = GuidText(*g);
+  } else {
+    return false;
+  }
+  return true;
+}
+
 void BindValue(SQLHSTMT stmt, SQLUSMALLINT number, const ado::Value& v, const Column& target, ParamBuffer& buf) {
   auto bindFixed = [&](SQLSMALLINT ctype, SQLSMALLINT sqltype, void* p) {
     buf.indicator = 0;

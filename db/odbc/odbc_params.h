@@ -30,4 +30,8 @@ void BindValue(SQLHSTMT stmt, SQLUSMALLINT number, const ado::Value& v, const Co
 // target column's type: a DATE column gets the date alone).
 std::string DateTimeText(const ado::DateTime& dt, ado::DataType target);
 
+// The text BindValue sends for a value bound as text (strings, dates,
+// currency, decimals, GUIDs); false for the other kinds.
+bool TextForm(const ado::Value& v, const Column& target, std::string& out);
+
 }  // namespace brenvo::odbc

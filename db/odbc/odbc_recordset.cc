@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 #include "util/error.h"
@@ -12,6 +13,9 @@ namespace brenvo::odbc {
 namespace {
 
 size_t g_sliceRows = 5000;
+
+// Batches stay well under the server's smallest usual packet limit.
+constexpr size_t kMaxBatchBytes = 1 << 20;
 
 constexpr const char* kAdoSource = "ADODB.Recordset";
 
@@ -352,46 +356,245 @@ void OdbcAppender::Update() {
     StoreOne(row_, set_);
     return;
   }
-  std::string literal;
-  if (!AppendLiteralRow(row_, set_, literal)) {
-    // A value with no literal form (a NUL under NO_BACKSLASH_ESCAPES, an
-    // infinite double) goes by itself, after the rows queued before it.
-    StoreBatch();
-    session_->WaitIdle();
-    try {
-      StoreOne(row_, set_);
-    } catch (const BrenvoError& e) {
-      std::lock_guard<std::mutex> lock(mu_);
-      failures_.push_back({index, e.number(), e.description()});
-    }
-    return;
-  }
   // Statements stay well under the server's smallest usual packet limit.
-  constexpr size_t kMaxBatchBytes = 1 << 20;
-  if (!queue_.empty() && batchSql_.size() + literal.size() > kMaxBatchBytes) StoreBatch();
-  batchSql_ += queue_.empty() ? batchHead_ : std::string(", ");
-  batchSql_ += literal;
+  size_t bytes = 16;
+  for (size_t i = 0; i < cols_.size(); ++i) {
+    const ado::Value& v = row_[i];
+    if (const auto* t = std::get_if<std::string>(&v)) bytes += 2 * t->size() + 4;
+    else if (const auto* by = std::get_if<ado::Bytes>(&v)) bytes += 2 * by->size() + 4;
+    else bytes += 24;
+  }
+  if (!queue_.empty() && queuedBytes_ + bytes > kMaxBatchBytes) StoreBatch();
+  queuedBytes_ += bytes;
   queue_.push_back({std::move(row_), set_, index});
   row_.assign(cols_.size(), ado::Null{});
   if (queue_.size() >= batchRows_) StoreBatch();
 }
 
-void OdbcAppender::SendBatch(const std::string& sql, const std::vector<Queued>& rows) {
-  std::vector<RowFailure> refused;
+bool OdbcAppender::Exec(const std::string& sql) {
   try {
     StmtHandle st = NewStatement(dbc_);
     ExecDirect(st.get(), sql);
+    return true;
   } catch (...) {
+    return false;
+  }
+}
+
+void OdbcAppender::Replay(const std::vector<Queued>& rows, size_t from, size_t to,
+                          std::vector<RowFailure>& refused) {
+  for (size_t r = from; r < to; ++r) {
+    const Queued& q = rows[r];
+    try {
+      StoreOne(q.values, q.set);
+    } catch (const BrenvoError& e) {
+      refused.push_back({q.index, e.number(), e.description()});
+    } catch (...) {
+      const ErrorInfo e = DescribeCurrentException();
+      refused.push_back({q.index, e.number, e.description});
+    }
+  }
+}
+
+namespace {
+
+// How one column of a batch is bound: every value of the column (NULLs
+// aside) has to share one C type.
+enum class Kind { None, Int, Double, Float, Text, Bytes, Mixed };
+
+Kind KindOf(const ado::Value& v) {
+  if (ado::IsNull(v)) return Kind::None;
+  if (std::holds_alternative<bool>(v) || std::holds_alternative<int64_t>(v)) return Kind::Int;
+  if (std::holds_alternative<double>(v)) return Kind::Double;
+  if (std::holds_alternative<float>(v)) return Kind::Float;
+  if (std::holds_alternative<ado::Bytes>(v)) return Kind::Bytes;
+  return Kind::Text;
+}
+
+struct ArrayColumn {
+  Kind kind = Kind::None;
+  size_t width = 0;  // bytes of one element
+  std::vector<std::string> texts;
+  std::vector<char> data;
+  std::vector<SQLLEN> ind;
+};
+
+}  // namespace
+
+// The arrays of one batch, bound column-wise: each column's values side by
+// side in elements of its widest value, with a length or NULL per row.
+OdbcAppender::ArrayResult OdbcAppender::SendArray(const std::vector<Queued>& rows) {
+  const size_t n = rows.size();
+  const std::vector<bool>& set = rows.front().set;
+  for (const auto& q : rows)
+    if (q.set != set) return ArrayResult::NotSuitable;
+  std::vector<ArrayColumn> cols;
+  std::vector<size_t> colIndex;
+  size_t total = 0;
+  for (size_t i = 0; i < cols_.size(); ++i) {
+    if (!set[i]) continue;
+    ArrayColumn c;
     for (const auto& q : rows) {
-      try {
-        StoreOne(q.values, q.set);
-      } catch (const BrenvoError& e) {
-        refused.push_back({q.index, e.number(), e.description()});
-      } catch (...) {
-        const ErrorInfo e = DescribeCurrentException();
-        refused.push_back({q.index, e.number, e.description});
+      const Kind k = KindOf(q.values[i]);
+      if (k == Kind::None || k == c.kind) continue;
+      c.kind = c.kind == Kind::None ? k : Kind::Mixed;
+    }
+    if (c.kind == Kind::Mixed) return ArrayResult::NotSuitable;
+    if (c.kind == Kind::None) c.kind = Kind::Text;  // all NULL
+    c.ind.assign(n, 0);
+    if (c.kind == Kind::Text || c.kind == Kind::Bytes) {
+      c.texts.resize(n);
+      for (size_t r = 0; r < n; ++r) {
+        const ado::Value& v = rows[r].values[i];
+        if (ado::IsNull(v)) continue;
+        if (const auto* by = std::get_if<ado::Bytes>(&v)) c.texts[r].assign(by->begin(), by->end());
+        else TextForm(v, cols_[i], c.texts[r]);
+        c.width = std::max(c.width, c.texts[r].size());
+      }
+      c.width = std::max<size_t>(c.width, 1);
+    } else {
+      c.width = 8;
+    }
+    total += c.width * n;
+    // A few long memos among short rows would make every element as wide
+    // as the longest: such batches go as literals.
+    if (total > (size_t{32} << 20)) return ArrayResult::NotSuitable;
+    cols.push_back(std::move(c));
+    colIndex.push_back(i);
+  }
+  if (cols.empty()) return ArrayResult::NotSuitable;
+
+  for (size_t c = 0; c < cols.size(); ++c) {
+    ArrayColumn& col = cols[c];
+    col.data.assign(col.width * n, 0);
+    for (size_t r = 0; r < n; ++r) {
+      const ado::Value& v = rows[r].values[colIndex[c]];
+      char* at = col.data.data() + r * col.width;
+      if (ado::IsNull(v)) {
+        col.ind[r] = SQL_NULL_DATA;
+      } else if (col.kind == Kind::Int) {
+        const int64_t x = std::holds_alternative<bool>(v) ? (std::get<bool>(v) ? 1 : 0) : std::get<int64_t>(v);
+        std::memcpy(at, &x, sizeof x);
+      } else if (col.kind == Kind::Double) {
+        std::memcpy(at, &std::get<double>(v), sizeof(double));
+      } else if (col.kind == Kind::Float) {
+        std::memcpy(at, &std::get<float>(v), sizeof(float));
+      } else {
+        std::memcpy(at, col.texts[r].data(), col.texts[r].size());
+        col.ind[r] = static_cast<SQLLEN>(col.texts[r].size());
       }
     }
+    col.texts.clear();
+  }
+
+  SQLHSTMT s;
+  auto it = arrayInserts_.find(set);
+  if (it != arrayInserts_.end()) {
+    s = it->second.get();
+  } else {
+    std::string names, marks;
+    for (size_t i = 0; i < cols_.size(); ++i) {
+      if (!set[i]) continue;
+      names += (names.empty() ? "" : ", ") + QuoteName(cols_[i].info.name);
+      marks += marks.empty() ? "?" : ", ?";
+    }
+    const std::string sql = "INSERT INTO " + QuoteName(table_) + " (" + names + ") VALUES (" + marks + ")";
+    StmtHandle h = NewStatement(dbc_);
+    std::u16string w = Utf8ToUtf16(sql);
+    if (!Ok(SQLPrepareW(h.get(), W(w), static_cast<SQLINTEGER>(w.size())))) return ArrayResult::NotSuitable;
+    s = h.get();
+    arrayInserts_.emplace(set, std::move(h));
+  }
+
+  std::vector<SQLUSMALLINT> status(n, SQL_PARAM_UNUSED);
+  SQLULEN processed = 0;
+  bool bound = Ok(SQLSetStmtAttr(s, SQL_ATTR_PARAM_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_PARAM_BIND_BY_COLUMN), 0)) &&
+               Ok(SQLSetStmtAttr(s, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(n), 0)) &&
+               Ok(SQLSetStmtAttr(s, SQL_ATTR_PARAM_STATUS_PTR, status.data(), 0)) &&
+               Ok(SQLSetStmtAttr(s, SQL_ATTR_PARAMS_PROCESSED_PTR, &processed, 0));
+  for (size_t c = 0; c < cols.size() && bound; ++c) {
+    const ArrayColumn& col = cols[c];
+    SQLSMALLINT ctype = SQL_C_CHAR, sqltype = SQL_VARCHAR;
+    SQLULEN size = col.width;
+    switch (col.kind) {
+      case Kind::Int: ctype = SQL_C_SBIGINT; sqltype = SQL_BIGINT; size = 0; break;
+      case Kind::Double: ctype = SQL_C_DOUBLE; sqltype = SQL_DOUBLE; size = 0; break;
+      case Kind::Float: ctype = SQL_C_FLOAT; sqltype = SQL_REAL; size = 0; break;
+      case Kind::Bytes: ctype = SQL_C_BINARY; sqltype = SQL_LONGVARBINARY; break;
+      default:
+        // UTF-8 as it is, never as wide characters (see BindValue).
+        sqltype = col.width > 8000 ? SQL_LONGVARCHAR : SQL_VARCHAR;
+        break;
+    }
+    bound = Ok(SQLBindParameter(s, static_cast<SQLUSMALLINT>(c + 1), SQL_PARAM_INPUT, ctype, sqltype, size, 0,
+                                const_cast<char*>(col.data.data()), static_cast<SQLLEN>(col.width),
+                                const_cast<SQLLEN*>(col.ind.data())));
+  }
+  auto unbind = [&] {
+    SQLFreeStmt(s, SQL_RESET_PARAMS);
+    SQLSetStmtAttr(s, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+    SQLSetStmtAttr(s, SQL_ATTR_PARAM_STATUS_PTR, nullptr, 0);
+    SQLSetStmtAttr(s, SQL_ATTR_PARAMS_PROCESSED_PTR, nullptr, 0);
+  };
+  if (!bound) {
+    unbind();
+    arrayInserts_.erase(set);
+    return ArrayResult::NotSuitable;
+  }
+  // The driver may go on past a refused row; the transaction makes the
+  // batch all or nothing whatever it does.
+  if (!Exec("START TRANSACTION")) {
+    unbind();
+    return ArrayResult::Refused;
+  }
+  const SQLRETURN rc = SQLExecute(s);
+  bool ok = Ok(rc);
+  if (ok && rc == SQL_SUCCESS_WITH_INFO) {
+    for (SQLUSMALLINT st : status)
+      if (st == SQL_PARAM_ERROR || st == SQL_PARAM_DIAG_UNAVAILABLE) ok = false;
+  }
+  unbind();
+  if (ok && Exec("COMMIT")) return ArrayResult::Stored;
+  Exec("ROLLBACK");
+  return ArrayResult::Refused;
+}
+
+void OdbcAppender::SendLiterals(const std::vector<Queued>& rows, std::vector<RowFailure>& refused) {
+  std::string sql;
+  size_t first = 0;
+  auto send = [&](size_t end) {
+    if (first < end && !Exec(sql)) Replay(rows, first, end, refused);
+    sql.clear();
+    first = end;
+  };
+  for (size_t r = 0; r < rows.size(); ++r) {
+    std::string literal;
+    if (!AppendLiteralRow(rows[r].values, rows[r].set, literal)) {
+      // A value with no literal form (a NUL under NO_BACKSLASH_ESCAPES, an
+      // infinite double, a GUID) goes by itself, after the rows before it.
+      send(r);
+      Replay(rows, r, r + 1, refused);
+      first = r + 1;
+      continue;
+    }
+    if (first < r && sql.size() + literal.size() > kMaxBatchBytes) send(r);
+    sql += first == r ? batchHead_ : std::string(", ");
+    sql += literal;
+  }
+  send(rows.size());
+}
+
+void OdbcAppender::SendBatch(const std::vector<Queued>& rows) {
+  std::vector<RowFailure> refused;
+  switch (SendArray(rows)) {
+    case ArrayResult::Stored:
+      break;
+    case ArrayResult::Refused:
+      Replay(rows, 0, rows.size(), refused);
+      break;
+    case ArrayResult::NotSuitable:
+      SendLiterals(rows, refused);
+      break;
   }
   if (!refused.empty()) {
     std::lock_guard<std::mutex> lock(mu_);
@@ -404,10 +607,9 @@ void OdbcAppender::SenderLoop() {
   for (;;) {
     cv_.wait(lock, [this] { return haveJob_ || stop_; });
     if (!haveJob_) return;
-    std::string sql = std::move(jobSql_);
     std::vector<Queued> rows = std::move(jobRows_);
     lock.unlock();
-    SendBatch(sql, rows);
+    SendBatch(rows);
     lock.lock();
     haveJob_ = false;
     cv_.notify_all();
@@ -436,12 +638,11 @@ void OdbcAppender::StoreBatch() {
   if (!sender_.joinable()) sender_ = std::thread([this] { SenderLoop(); });
   {
     std::lock_guard<std::mutex> lock(mu_);
-    jobSql_ = std::move(batchSql_);
     jobRows_ = std::move(queue_);
     haveJob_ = true;
   }
   cv_.notify_all();
-  batchSql_.clear();
+  queuedBytes_ = 0;
   queue_.clear();
 }
 
@@ -563,6 +764,7 @@ void OdbcAppender::Detach() {
   session_->WaitIdle();
   StopSender();
   queue_.clear();
+  arrayInserts_.clear();
   inserts_.clear();
   open_ = false;
 }

@@ -9,10 +9,14 @@
 // Appending prepares "INSERT INTO t (columns set) VALUES (?, ...)" once per
 // set of columns a row fills (a column left unset keeps the column's
 // default, as with ADO), and stores one row per Update. In batches
-// (SetBatchRows) the queued rows go as one multi-row INSERT of literals, an
-// unset column as DEFAULT; a refused batch stores nothing (InnoDB runs the
-// statement as a whole) and its rows are stored again one by one, so each
-// succeeds or fails on its own. Tables of other engines are not batched.
+// (SetBatchRows) the queued rows go as one execution of that statement with
+// arrays of parameters, which the driver sends to the server in one bulk
+// command, inside a transaction of its own: a refused batch is rolled back,
+// stores nothing, and its rows are stored again one by one, so each succeeds
+// or fails on its own. A batch whose rows fill different columns, or whose
+// values in one column are of different kinds, goes as a multi-row INSERT of
+// literals instead (an unset column as DEFAULT; InnoDB runs the statement as
+// a whole). Tables of other engines are not batched.
 // A full batch is sent by a thread of the record set's own while the caller
 // fills the next one; at most one batch is on its way, and everything else
 // the record set does on the connection waits for it first.
@@ -154,7 +158,12 @@ class OdbcAppender : public ado::Recordset, public SessionChild {
   bool AppendLiteralRow(const std::vector<ado::Value>& values, const std::vector<bool>& set, std::string& out) const;
   bool AppendLiteral(const ado::Value& v, const Column& col, std::string& out) const;
   void StoreBatch();
-  void SendBatch(const std::string& sql, const std::vector<Queued>& rows);
+  void SendBatch(const std::vector<Queued>& rows);
+  enum class ArrayResult { Stored, Refused, NotSuitable };
+  ArrayResult SendArray(const std::vector<Queued>& rows);
+  void SendLiterals(const std::vector<Queued>& rows, std::vector<RowFailure>& refused);
+  void Replay(const std::vector<Queued>& rows, size_t from, size_t to, std::vector<RowFailure>& refused);
+  bool Exec(const std::string& sql);
   void WaitForSender();
   void StopSender();
   void SenderLoop();
@@ -176,8 +185,11 @@ class OdbcAppender : public ado::Recordset, public SessionChild {
   size_t batchRows_ = 1;
   long long updates_ = 0;
   std::string batchHead_;  // "INSERT INTO t (all columns) VALUES "
-  std::string batchSql_;
+  size_t queuedBytes_ = 0;
   std::vector<Queued> queue_;
+  // The array statements, used by the sender alone (a statement's parameter
+  // set size stays with it, so the one-row statements are kept apart).
+  std::map<std::vector<bool>, StmtHandle> arrayInserts_;
 
   // The sender: one batch handed over at a time.
   std::thread sender_;
@@ -185,7 +197,6 @@ class OdbcAppender : public ado::Recordset, public SessionChild {
   std::condition_variable cv_;
   bool haveJob_ = false;  // a batch handed over and not yet stored
   bool stop_ = false;
-  std::string jobSql_;
   std::vector<Queued> jobRows_;
   std::vector<RowFailure> failures_;  // guarded by mu_ while the sender runs
 };
