@@ -1,0 +1,145 @@
+// Batched appends against the real CS server: a refused row inside a batch
+// costs that row alone and nothing is stored twice, every batch is committed
+// where other sessions see it, and batches that do not fit one parameter
+// array (mixed kinds, different columns set, one very long memo among short
+// rows) still store every value as given.
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "db/odbc/myodbc_dsn.h"
+#include "db/odbc/odbc_connection.h"
+#include "db/odbc/odbc_recordset.h"
+#include "mariadb_test_db.h"
+#include "odbc_test_env.h"
+#include "support/test_support.h"
+#include "util/error.h"
+
+namespace brenvo::odbc {
+namespace {
+
+using ado::Value;
+
+class OdbcBatchTest : public ::testing::TestWithParam<const char*> {
+ protected:
+  void SetUp() override {
+    if (test::TestEnv("CS_HOST").empty()) GTEST_SKIP() << "test server not started: BRENVO_TEST_CS_HOST unset";
+    server_ = test::CsServer();
+    db_ = test::UniqueName("batch");
+    test::CreateDatabase(server_, db_, GetParam());
+    scoped_ = std::make_unique<test::ScopedDatabase>(server_, db_);
+    std::string cache;
+    const std::string driver = GetMyODBCDllPath(cache);
+    ASSERT_FALSE(driver.empty());
+    conn_ = MakeOdbcConnection();
+    conn_->Open("Driver=" + driver + ";SERVER=" + server_.host + ";UID=root;PWD=" + server_.rootPassword +
+                ";DATABASE=" + db_);
+  }
+
+  void Root(const std::string& sql) { test::RootExec(server_, "USE `" + db_ + "`; " + sql); }
+  // Seen from another session: only what was committed.
+  std::vector<std::vector<std::string>> Seen(const std::string& sql) {
+    return test::RootQuery(server_, "SELECT " + sql);
+  }
+
+  test::MariaServer server_;
+  std::string db_;
+  std::unique_ptr<test::ScopedDatabase> scoped_;
+  std::unique_ptr<ado::Connection> conn_;
+};
+
+INSTANTIATE_TEST_SUITE_P(Charsets, OdbcBatchTest, ::testing::Values("utf8mb4", "euckr"));
+
+// Without a key nothing would refuse a row stored twice, so only a rolled
+// back batch keeps the count right.
+TEST_P(OdbcBatchTest, ARefusedRowCostsItselfAloneAndNothingIsStoredTwice) {
+  Root("CREATE TABLE n (id INT NOT NULL, s VARCHAR(8)) ENGINE=InnoDB");
+  Root("CREATE TABLE k (id INT PRIMARY KEY, s VARCHAR(8)) ENGINE=InnoDB");
+  for (const char* table : {"n", "k"}) {
+    SCOPED_TRACE(table);
+    auto w = conn_->OpenTable(table, ado::OpenMode::Append);
+    w->SetBatchRows(100);
+    for (int64_t i = 0; i < 250; ++i) {
+      w->AddNew();
+      // Row 60 is too long everywhere; in k row 170 repeats the key of row
+      // 120, a row of the same batch stored a moment before.
+      const int64_t id = std::string(table) == "k" && i == 170 ? 120 : i;
+      w->SetValue(0, id);
+      w->SetValue(1, i == 60 ? std::string("아홉 글자는 넘친다") : "행" + std::to_string(i));
+      w->Update();
+    }
+    const auto failures = w->Flush();
+    const bool keyed = std::string(table) == "k";
+    ASSERT_EQ(failures.size(), keyed ? 2u : 1u);
+    EXPECT_EQ(failures[0].row, 60);
+    if (keyed) {
+      EXPECT_EQ(failures[1].row, 170);
+      EXPECT_NE(failures[1].description.find("Duplicate entry"), std::string::npos) << failures[1].description;
+    }
+    // Committed, and the session is back in autocommit: the rows stored one
+    // by one after the rollback are visible to everyone as well.
+    const std::string expect = keyed ? "248" : "249";
+    const auto seen = Seen("COUNT(*), COUNT(DISTINCT id), SUM(s = '행120') FROM `" + db_ + "`." + table);
+    EXPECT_EQ(seen.at(0).at(0), expect);
+    EXPECT_EQ(seen.at(0).at(1), expect);
+    EXPECT_EQ(seen.at(0).at(2), "1");
+    w->Close();
+  }
+}
+
+TEST_P(OdbcBatchTest, BatchesThatDoNotFitOneArrayStoreEveryValueAsGiven) {
+  Root("CREATE TABLE m (id INT PRIMARY KEY, i INT DEFAULT 5, d DOUBLE, s VARCHAR(20) DEFAULT '기본', t MEDIUMTEXT)");
+  std::string memo;
+  for (int i = 0; i < 40000; ++i) memo += i % 100 == 99 ? "\r\n" : "가";
+  auto w = conn_->OpenTable("m", ado::OpenMode::Append);
+  w->SetBatchRows(500);
+  struct Row {
+    std::optional<Value> i, d, s, t;
+  };
+  std::vector<Row> rows;
+  for (int n = 0; n < 1000; ++n) {
+    Row r;
+    // The first hundred mix kinds within a column and leave columns unset;
+    // the second batch is uniform but for one memo of 120,000 bytes.
+    if (n < 100) {
+      if (n % 3 == 0) r.i = Value(std::to_string(n));  // text into INT
+      else if (n % 3 == 1) r.i = Value(int64_t{n});
+      r.d = n % 2 ? Value(int64_t{n}) : Value(n + 0.1);
+      if (n % 4) r.s = Value("줄 " + std::to_string(n));
+    } else {
+      r.i = Value(int64_t{n});
+      r.d = Value(n / 7.0);
+      r.s = Value(std::string(n % 2 ? "" : "짧은 값"));
+      r.t = n == 700 ? Value(memo) : Value(ado::Null{});
+    }
+    rows.push_back(r);
+    w->AddNew();
+    w->SetValue(0, int64_t{n});
+    if (r.i) w->SetValue(1, *r.i);
+    if (r.d) w->SetValue(2, *r.d);
+    if (r.s) w->SetValue(3, *r.s);
+    if (r.t) w->SetValue(4, *r.t);
+    w->Update();
+  }
+  EXPECT_TRUE(w->Flush().empty());
+  w->Close();
+
+  auto r = conn_->OpenTable("m", ado::OpenMode::Read);
+  for (int n = 0; n < 1000; ++n, r->MoveNext()) {
+    ASSERT_FALSE(r->Eof());
+    SCOPED_TRACE("row " + std::to_string(n));
+    const Row& e = rows[static_cast<size_t>(n)];
+    Value i = e.i ? *e.i : Value(int64_t{5});
+    if (const auto* s = std::get_if<std::string>(&i)) i = Value(int64_t{std::stoll(*s)});
+    Value d = *e.d;
+    if (const auto* x = std::get_if<int64_t>(&d)) d = Value(static_cast<double>(*x));
+    EXPECT_EQ(r->GetValue(1), i);
+    EXPECT_EQ(r->GetValue(2), d);
+    EXPECT_EQ(r->GetValue(3), e.s ? *e.s : Value(std::string("기본")));
+    EXPECT_EQ(r->GetValue(4), e.t ? *e.t : Value(ado::Null{}));
+  }
+  EXPECT_TRUE(r->Eof());
+}
+
+}  // namespace
+}  // namespace brenvo::odbc
