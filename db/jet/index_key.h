@@ -9,17 +9,18 @@
 //               value is positive and every bit flipped when it is negative;
 //               Yes/No has no value bytes, the flag says it all (0x00 Yes,
 //               0xFF No, swapped when descending);
-//               text in the General sort order: one weight byte per
-//               character, then 0x01, then the extra (accent/kind) section,
-//               then 0x00
-//   descending  every value byte is inverted
+//               text in the General sort order: one or two weight bytes
+//               per character, 0x01, the accent section, then (only when
+//               some character sorts as absent) 0x01 0x01 0x01 and the
+//               positions of those characters, then 0x00
+//   descending  every value byte is inverted; a text segment, inverted
+//               up to its terminator, is closed by one more 0x00
 //
 // Comparing keys as unsigned byte strings gives the index order.
 //
-// Text weights are only produced for characters whose General-order weights
-// are known to this engine (digits, Latin letters without accents, space,
-// most Hangul syllables); the hyphen and a leading ㈜ are recorded after
-// the weights; anything else is refused rather than given a wrong key, since a wrong key
+// Text weights are produced for the first 256 code points (Latin-1 letters,
+// digits, punctuation, control characters), the Hangul syllables and ㈜;
+// anything else is refused rather than given a wrong key, since a wrong key
 // is a corrupt index for the host application.
 #pragma once
 
