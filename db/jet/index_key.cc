@@ -31,10 +31,42 @@ constexpr uint32_t kHangulBlockStart[19] = {
 constexpr uint32_t kHangulFirst = 0xAC00;
 constexpr uint32_t kHangulLast = 0xD7A3;
 constexpr uint32_t kHangulBlock = 588;
-// ㈜ weighs as 주 and records itself in the extra section.
+// Hangul compatibility jamo (U+3131..U+318E), two weight bytes each. A
+// consonant weighs just below the first syllable it begins (ㄱ below 가),
+// the vowels sit together inside the ㅇ block.
+constexpr uint32_t kJamoFirst = 0x3131;
+constexpr uint32_t kJamoLast = 0x318E;
+constexpr uint16_t kJamoWeight[kJamoLast - kJamoFirst + 1] = {
+    0x8102, 0x8353, 0x85A5, 0x85A7, 0x87FE, 0x8802, 0x8803, 0x8A55,  // U+3131
+    0x8CA7, 0x8EF8, 0x8EFE, 0x8F03, 0x8F07, 0x8F0A, 0x8F0B, 0x8F0D,  // U+3139
+    0x8F10, 0x916A, 0x93BF, 0x9612, 0x961F, 0x9879, 0x9AD5, 0x9D7B,  // U+3141
+    0x9FCE, 0xA224, 0xA479, 0xA6CA, 0xA91D, 0xAB70, 0x9AD6, 0x9AD7,  // U+3149
+    0x9AD8, 0x9AD9, 0x9ADA, 0x9ADB, 0x9ADC, 0x9ADD, 0x9ADE, 0x9ADF,  // U+3151
+    0x9AE0, 0x9AE1, 0x9AE2, 0x9AE3, 0x9AE4, 0x9AE5, 0x9AE6, 0x9AE7,  // U+3159
+    0x9AE8, 0x9AE9, 0x9AEA, 0xADC8, 0x87F8, 0x87FA, 0x87FC, 0x87FD,  // U+3161
+    0x8EF9, 0x8EFB, 0x8F04, 0x8F09, 0x8F0F, 0x9163, 0x9164, 0x9166,  // U+3169
+    0x9169, 0x93BB, 0x93BD, 0x9613, 0x9614, 0x9618, 0x961A, 0x961D,  // U+3171
+    0x961E, 0x9872, 0x9873, 0x9874, 0x9877, 0x9ACD, 0x9AD4, 0x9D6B,  // U+3179
+    0x9D7A, 0x9D72, 0x9D74, 0xAB6F, 0xADC1, 0xADC2, 0x9AF9, 0x9AFA,  // U+3181
+    0x9AFD, 0x9B08, 0x9B09, 0x9B0B, 0x9B14, 0x9B18,  // U+3189
+};
+
+// Parenthesized (U+3200..U+321B) and circled (U+3260..U+327B) Hangul weigh
+// as the letter or syllable inside and record their form in the accent
+// section: the 14 basic consonants first, then those consonants with ㅏ.
+// ㈜ (U+321C) weighs as 주 the same way.
+constexpr uint32_t kParenthesizedFirst = 0x3200;
+constexpr uint32_t kCircledFirst = 0x3260;
+constexpr uint32_t kEnclosedCount = 28;
+constexpr uint8_t kParenthesizedExtra = 0x0A;
+constexpr uint8_t kCircledExtra = 0x0C;
 constexpr uint32_t kParenthesizedJu = 0x321C;
 constexpr uint32_t kJu = 0xC8FC;
-constexpr uint8_t kParenthesizedExtra = 0x0A;
+// Initial-consonant numbers (0..18) of ㄱ ㄴ ㄷ ㄹ ㅁ ㅂ ㅅ ㅇ ㅈ ㅊ ㅋ ㅌ ㅍ ㅎ.
+constexpr uint8_t kBasicInitials[14] = {0, 2, 3, 5, 6, 7, 9, 11, 12, 14, 15, 16, 17, 18};
+constexpr uint32_t kInitialJamo[19] = {0x3131, 0x3132, 0x3134, 0x3137, 0x3138, 0x3139, 0x3141,
+                                       0x3142, 0x3143, 0x3145, 0x3146, 0x3147, 0x3148, 0x3149,
+                                       0x314A, 0x314B, 0x314C, 0x314D, 0x314E};
 constexpr uint8_t kPlainAccent = 0x02;
 
 bool HangulWeight(uint32_t cp, std::vector<uint8_t>& key) {
@@ -135,6 +167,34 @@ constexpr CharCode kLatin1[256] = {
 
 };
 
+void JamoWeight(uint32_t cp, std::vector<uint8_t>& key) {
+  uint16_t w = kJamoWeight[cp - kJamoFirst];
+  key.push_back(static_cast<uint8_t>(w >> 8));
+  key.push_back(static_cast<uint8_t>(w));
+}
+
+// The weight of an enclosed Hangul form, or false when cp is none.
+bool EnclosedHangulWeight(uint32_t cp, std::vector<uint8_t>& key, uint8_t& extra) {
+  uint32_t n;
+  if (cp >= kParenthesizedFirst && cp < kParenthesizedFirst + kEnclosedCount) {
+    n = cp - kParenthesizedFirst;
+    extra = kParenthesizedExtra;
+  } else if (cp >= kCircledFirst && cp < kCircledFirst + kEnclosedCount) {
+    n = cp - kCircledFirst;
+    extra = kCircledExtra;
+  } else if (cp == kParenthesizedJu) {
+    HangulWeight(kJu, key);
+    extra = kParenthesizedExtra;
+    return true;
+  } else {
+    return false;
+  }
+  uint32_t initial = kBasicInitials[n % 14];
+  if (n < 14) JamoWeight(kInitialJamo[initial], key);
+  else HangulWeight(kHangulFirst + initial * kHangulBlock, key);
+  return true;
+}
+
 uint32_t NextCodePoint(std::string_view s, size_t& i) {
   unsigned char c = static_cast<unsigned char>(s[i++]);
   if (c < 0x80) return c;
@@ -204,10 +264,15 @@ void AppendTextKey(std::string_view text, const ColumnDef& c, std::vector<uint8_
       ++weighted;
       continue;
     }
-    if (cp == kParenthesizedJu) {
-      HangulWeight(kJu, key);
+    if (cp >= kJamoFirst && cp <= kJamoLast) {
+      JamoWeight(cp, key);
+      ++weighted;
+      continue;
+    }
+    uint8_t enclosed = 0;
+    if (EnclosedHangulWeight(cp, key, enclosed)) {
       accents.resize(weighted, kPlainAccent);
-      accents.push_back(kParenthesizedExtra);
+      accents.push_back(enclosed);
       ++weighted;
       continue;
     }

@@ -66,6 +66,10 @@ TEST(IndexKeys, PunctuationAccentsAndTheRestOfHangul) {
   EXPECT_EQ(Key(kColText, std::string("따빠짜")), "7f 8a 57 93 c0 9f d1 01 00");
   EXPECT_EQ(Key(kColText, std::string("띻")), "7f 8c a6 01 00");
   EXPECT_EQ(Key(kColText, std::string("A㈜")), "7f 4a 9e ec 01 02 0a 00");
+  // Compatibility jamo, and enclosed Hangul recording their form like an accent.
+  EXPECT_EQ(Key(kColText, std::string("ㄱㅏ ㆎ")), "7f 81 02 9a d6 07 9b 18 01 00");
+  EXPECT_EQ(Key(kColText, std::string("㉠㈎x㉮㈛")), "7f 81 02 81 03 75 81 03 ab 71 01 0c 0a 02 0c 0a 00");
+  EXPECT_EQ(Key(kColText, std::string("㉭")), "7f ab 70 01 0c 00");
   // Descending: inverted up to the terminator, then one more 0x00.
   EXPECT_EQ(Key(kColText, std::string("ab"), false), "80 b5 b3 fe ff 00");
   EXPECT_EQ(Key(kColText, std::string("é"), false), "80 ae fe f1 ff 00");
@@ -78,7 +82,8 @@ TEST(IndexKeys, MixedTextSortsInTheGeneralOrder) {
   const std::vector<std::string> ordered = {
       " !",  "!",  "&",   "(",   ".",    "/",  ":",     "?",    "@",    "[",    "\\", "]",
       "^",   "_",  "+",   "<",   "0",    "1a", "9",     "a",    "á",    "à",    "â",    "ä",
-      "ab",  "b",  "Ça",  "coop", "co-op", "coopa", "e", "é",   "ez",   "z",    "가",   "따",
+      "ab",  "b",  "Ça",  "coop", "co-op", "coopa", "e", "é",   "ez",   "z",    "ㄱ",   "가",
+      "㈎",  "㉮", "각",  "ㄲ",  "까",   "따",
       "땅",  "빠", "짜",  "힣"};
   for (size_t i = 1; i < ordered.size(); ++i) {
     ColumnDef c;
@@ -96,9 +101,9 @@ TEST(IndexKeys, MixedTextSortsInTheGeneralOrder) {
 }
 
 TEST(IndexKeys, CharactersWithoutKnownWeightsAreRefused) {
-  // Jamo, CJK ideographs, the euro sign, emoji; the empty and the all-space
-  // text, whose keys are not confirmed.
-  for (const char* s : {"ㄱ", "漢字", "10€", "ok😀", "", "   "}) {
+  // Conjoining jamo, CJK ideographs, the euro sign, emoji; the empty and the
+  // all-space text, whose keys are not confirmed.
+  for (const char* s : {"\u1100\u1161", "漢字", "10€", "ok😀", "", "   "}) {
     try {
       Key(kColText, std::string(s));
       ADD_FAILURE() << s;
