@@ -292,6 +292,29 @@ OdbcAppender::OdbcAppender(std::shared_ptr<Session> session, std::string table)
                             std::get<std::string>(mode).find("NO_BACKSLASH_ESCAPES") != std::string::npos;
     }
   }
+  // Columns whose default is NULL: leaving one unset stores what a NULL
+  // stores, so rows that leave out different ones of these (a copy leaves
+  // NULLs unset) still share one array statement.
+  nullDefault_.assign(cols_.size(), false);
+  if (canBatch_) {
+    StmtHandle q = NewStatement(dbc_);
+    std::u16string w = Utf8ToUtf16(
+        "SELECT COLUMN_NAME FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = ?"
+        " AND IS_NULLABLE = 'YES' AND (COLUMN_DEFAULT IS NULL OR COLUMN_DEFAULT = 'NULL') AND EXTRA = ''");
+    Check(SQLPrepareW(q.get(), W(w), static_cast<SQLINTEGER>(w.size())), SQL_HANDLE_STMT, q.get(), "SQLPrepare");
+    ParamBuffer name;
+    Column text;
+    text.info.type = ado::adVarChar;
+    BindValue(q.get(), 1, ado::Value(table_), text, name);
+    Check(SQLExecute(q.get()), SQL_HANDLE_STMT, q.get(), "SQLExecute");
+    while (Ok(SQLFetch(q.get()))) {
+      const ado::Value col = ReadValue(q.get(), 0, text);
+      const auto* n = std::get_if<std::string>(&col);
+      if (!n) continue;
+      for (size_t i = 0; i < cols_.size(); ++i)
+        if (cols_[i].info.name == *n) nullDefault_[i] = true;
+    }
+  }
   std::string names;
   for (const auto& c : cols_) names += (names.empty() ? "" : ", ") + QuoteName(c.info.name);
   batchHead_ = "INSERT INTO " + QuoteName(table_) + " (" + names + ") VALUES ";
@@ -425,9 +448,15 @@ struct ArrayColumn {
 // side in elements of its widest value, with a length or NULL per row.
 OdbcAppender::ArrayResult OdbcAppender::SendArray(const std::vector<Queued>& rows) {
   const size_t n = rows.size();
-  const std::vector<bool>& set = rows.front().set;
+  // An unset column is a NULL (its value in the queue) where that is its default.
+  auto filled = [&](const std::vector<bool>& s) {
+    std::vector<bool> f = s;
+    for (size_t i = 0; i < f.size(); ++i) f[i] = f[i] || nullDefault_[i];
+    return f;
+  };
+  const std::vector<bool> set = filled(rows.front().set);
   for (const auto& q : rows)
-    if (q.set != set) return ArrayResult::NotSuitable;
+    if (q.set != rows.front().set && filled(q.set) != set) return ArrayResult::NotSuitable;
   std::vector<ArrayColumn> cols;
   std::vector<size_t> colIndex;
   size_t total = 0;

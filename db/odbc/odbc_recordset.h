@@ -13,8 +13,9 @@
 // arrays of parameters, which the driver sends to the server in one bulk
 // command, inside a transaction of its own: a refused batch is rolled back,
 // stores nothing, and its rows are stored again one by one, so each succeeds
-// or fails on its own. A batch whose rows fill different columns, or whose
-// values in one column are of different kinds, goes as a multi-row INSERT of
+// or fails on its own. A batch whose rows leave out different columns (a
+// column left out counts as NULL where NULL is its default), or whose values
+// in one column are of different kinds, goes as a multi-row INSERT of
 // literals instead (an unset column as DEFAULT; InnoDB runs the statement as
 // a whole). Tables of other engines are not batched.
 // A full batch is sent by a thread of the record set's own while the caller
@@ -182,6 +183,7 @@ class OdbcAppender : public ado::Recordset, public SessionChild {
 
   bool canBatch_ = false;
   bool noBackslashEscapes_ = false;
+  std::vector<bool> nullDefault_;  // nullable, default NULL, nothing generated
   size_t batchRows_ = 1;
   long long updates_ = 0;
   std::string batchHead_;  // "INSERT INTO t (all columns) VALUES "
