@@ -1,8 +1,8 @@
 // Batched appends against the real CS server: a refused row inside a batch
 // costs that row alone and nothing is stored twice, every batch is committed
-// where other sessions see it, and batches that do not fit one parameter
-// array (mixed kinds, different columns set, one very long memo among short
-// rows) still store every value as given.
+// where other sessions see it, columns left out get their defaults, and
+// batches that do not fit one parameter array (mixed kinds, different columns
+// set, one very long memo among short rows) still store every value as given.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -137,6 +137,44 @@ TEST_P(OdbcBatchTest, BatchesThatDoNotFitOneArrayStoreEveryValueAsGiven) {
     EXPECT_EQ(r->GetValue(2), d);
     EXPECT_EQ(r->GetValue(3), e.s ? *e.s : Value(std::string("기본")));
     EXPECT_EQ(r->GetValue(4), e.t ? *e.t : Value(ado::Null{}));
+  }
+  EXPECT_TRUE(r->Eof());
+}
+
+// A copy leaves NULL values unset: where NULL is the column's default that
+// is the same row, but a default of its own must still be given, and a
+// column that takes no NULL must still refuse the row.
+TEST_P(OdbcBatchTest, LeftOutColumnsGetTheirOwnDefaults) {
+  Root("CREATE TABLE u (id INT PRIMARY KEY, a INT, b VARCHAR(10) DEFAULT NULL, c VARCHAR(10) DEFAULT 'c',"
+       " d INT NOT NULL, e DOUBLE)");
+  auto w = conn_->OpenTable("u", ado::OpenMode::Append);
+  w->SetBatchRows(50);
+  for (int64_t n = 0; n < 120; ++n) {
+    w->AddNew();
+    w->SetValue(0, n);
+    if (n % 2) w->SetValue(1, n);
+    if (n % 3) w->SetValue(2, "비" + std::to_string(n));
+    if (n >= 100 && n % 5 == 0) w->SetValue(3, std::string("셋"));  // only in the last batch
+    if (n != 77) w->SetValue(4, n * 10);
+    if (n % 7 == 0) w->SetValue(5, n / 4.0);
+    w->Update();
+  }
+  const auto failures = w->Flush();
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_EQ(failures[0].row, 77);
+  w->Close();
+  auto r = conn_->OpenTable("u", ado::OpenMode::Read);
+  for (int64_t n = 0; n < 120; ++n) {
+    if (n == 77) continue;
+    ASSERT_FALSE(r->Eof());
+    SCOPED_TRACE("row " + std::to_string(n));
+    EXPECT_EQ(r->GetValue(0), Value(n));
+    EXPECT_EQ(r->GetValue(1), n % 2 ? Value(n) : Value(ado::Null{}));
+    EXPECT_EQ(r->GetValue(2), n % 3 ? Value("비" + std::to_string(n)) : Value(ado::Null{}));
+    EXPECT_EQ(r->GetValue(3), Value(std::string(n >= 100 && n % 5 == 0 ? "셋" : "c")));
+    EXPECT_EQ(r->GetValue(4), Value(n * 10));
+    EXPECT_EQ(r->GetValue(5), n % 7 == 0 ? Value(n / 4.0) : Value(ado::Null{}));
+    r->MoveNext();
   }
   EXPECT_TRUE(r->Eof());
 }
