@@ -167,6 +167,40 @@ constexpr CharCode kLatin1[256] = {
 
 };
 
+// General punctuation U+2010..U+2046: dashes sort as absent like the
+// hyphen, typographic quotes, daggers, bullets, ellipsis, per mille, ※ and
+// the primes weigh. U+2028..U+202F (line and paragraph separators, bidi
+// controls) are left out (kNone here) and refused.
+constexpr uint32_t kPunctFirst = 0x2010;
+constexpr uint32_t kPunctLast = 0x2046;
+constexpr uint32_t kPunctGapFirst = 0x2028;
+constexpr uint32_t kPunctGapLast = 0x202F;
+constexpr CharCode kGeneralPunctuation[kPunctLast - kPunctFirst + 1] = {
+    {kAbsent, 0x84, 0, 0}, {kAbsent, 0x85, 0, 0}, {kAbsent, 0x88, 0, 0}, {kAbsent, 0x89, 0, 0},  // U+2010
+    {kAbsent, 0x8B, 0, 0}, {kAbsent, 0x8C, 0, 0}, {kWeight, 0x2B, 0x35, 0}, {kWeight, 0x2B, 0x36, 0},  // U+2014
+    {kWeight, 0x2B, 0x37, 0}, {kWeight, 0x2B, 0x38, 0}, {kWeight, 0x2B, 0x39, 0}, {kWeight, 0x2B, 0x3A, 0},  // U+2018
+    {kWeight, 0x2B, 0x3B, 0}, {kWeight, 0x2B, 0x3C, 0}, {kWeight, 0x2B, 0x3D, 0}, {kWeight, 0x2B, 0x3E, 0},  // U+201C
+    {kWeight, 0x34, 0xB3, 0}, {kWeight, 0x34, 0xB4, 0}, {kWeight, 0x34, 0xB5, 0}, {kWeight, 0x34, 0xB6, 0},  // U+2020
+    {kWeight, 0x34, 0xB7, 0}, {kWeight, 0x34, 0xB8, 0}, {kWeight, 0x34, 0xB9, 0}, {kAbsent, 0x86, 0, 0},  // U+2024
+    {kNone, 0, 0, 0}, {kNone, 0, 0, 0}, {kNone, 0, 0, 0}, {kNone, 0, 0, 0},  // U+2028
+    {kNone, 0, 0, 0}, {kNone, 0, 0, 0}, {kNone, 0, 0, 0}, {kNone, 0, 0, 0},  // U+202C
+    {kWeight, 0x34, 0xBA, 0}, {kWeight, 0x34, 0xBB, 0}, {kWeight, 0x2B, 0x3F, 0}, {kWeight, 0x2B, 0x40, 0},  // U+2030
+    {kWeight, 0x2B, 0x41, 0}, {kWeight, 0x2B, 0x42, 0}, {kWeight, 0x2B, 0x43, 0}, {kWeight, 0x2B, 0x44, 0},  // U+2034
+    {kWeight, 0x2B, 0x45, 0}, {kWeight, 0x2B, 0x46, 0}, {kWeight, 0x2B, 0x47, 0}, {kWeight, 0x34, 0xBC, 0},  // U+2038
+    {kWeight, 0x2B, 0x48, 0}, {kWeight, 0x2B, 0x49, 0}, {kWeight, 0x2B, 0x4A, 0}, {kWeight, 0x2B, 0x4B, 0},  // U+203C
+    {kWeight, 0x34, 0xBD, 0}, {kWeight, 0x34, 0xBE, 0}, {kWeight, 0x34, 0xBF, 0}, {kAbsent, 0x87, 0, 0},  // U+2040
+    {kWeight, 0x2D, 0x05, 0}, {kAccent, 0x27, 0, 0x1C}, {kAccent, 0x2A, 0, 0x1C},  // U+2044
+};
+// Currency signs U+20A0..U+20AC (₩ among them) weigh 0x34 0xC0 upwards in
+// code order; the euro sign, added last, weighs 0x35 0xA1.
+constexpr uint32_t kCurrencyFirst = 0x20A0;
+constexpr uint32_t kEuro = 0x20AC;
+
+CharCode CurrencyCode(uint32_t cp) {
+  if (cp == kEuro) return {kWeight, 0x35, 0xA1, 0};
+  return {kWeight, 0x34, static_cast<uint8_t>(0xC0 + (cp - kCurrencyFirst)), 0};
+}
+
 void JamoWeight(uint32_t cp, std::vector<uint8_t>& key) {
   uint16_t w = kJamoWeight[cp - kJamoFirst];
   key.push_back(static_cast<uint8_t>(w >> 8));
@@ -276,8 +310,12 @@ void AppendTextKey(std::string_view text, const ColumnDef& c, std::vector<uint8_
       ++weighted;
       continue;
     }
-    if (cp > 0xFF) ThrowNoWeight(cp, c);
-    const CharCode& code = kLatin1[cp];
+    CharCode code;
+    if (cp <= 0xFF) code = kLatin1[cp];
+    else if (cp >= kPunctFirst && cp <= kPunctLast && !(cp >= kPunctGapFirst && cp <= kPunctGapLast))
+      code = kGeneralPunctuation[cp - kPunctFirst];
+    else if (cp >= kCurrencyFirst && cp <= kEuro) code = CurrencyCode(cp);
+    else ThrowNoWeight(cp, c);
     switch (code.kind) {
       case kNone:
         break;

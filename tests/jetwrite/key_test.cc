@@ -66,6 +66,11 @@ TEST(IndexKeys, PunctuationAccentsAndTheRestOfHangul) {
   EXPECT_EQ(Key(kColText, std::string("따빠짜")), "7f 8a 57 93 c0 9f d1 01 00");
   EXPECT_EQ(Key(kColText, std::string("띻")), "7f 8c a6 01 00");
   EXPECT_EQ(Key(kColText, std::string("A㈜")), "7f 4a 9e ec 01 02 0a 00");
+  // Dashes sort as absent; typographic quotes, the ellipsis, ※ and the
+  // currency signs weigh.
+  EXPECT_EQ(Key(kColText, std::string("A–B—C")), "7f 4a 4c 4d 01 01 01 01 80 0b 06 89 80 0f 06 8b 00");
+  EXPECT_EQ(Key(kColText, std::string("“OK”…")), "7f 2b 3b 64 5c 2b 3c 34 b9 01 00");
+  EXPECT_EQ(Key(kColText, std::string("※ 10€ ₩5")), "7f 34 bc 07 38 36 35 a1 07 34 c9 40 01 00");
   // Compatibility jamo, and enclosed Hangul recording their form like an accent.
   EXPECT_EQ(Key(kColText, std::string("ㄱㅏ ㆎ")), "7f 81 02 9a d6 07 9b 18 01 00");
   EXPECT_EQ(Key(kColText, std::string("㉠㈎x㉮㈛")), "7f 81 02 81 03 75 81 03 ab 71 01 0c 0a 02 0c 0a 00");
@@ -82,7 +87,7 @@ TEST(IndexKeys, MixedTextSortsInTheGeneralOrder) {
   const std::vector<std::string> ordered = {
       " !",  "!",  "&",   "(",   ".",    "/",  ":",     "?",    "@",    "[",    "\\", "]",
       "^",   "_",  "+",   "<",   "0",    "1a", "9",     "a",    "á",    "à",    "â",    "ä",
-      "ab",  "b",  "Ça",  "coop", "co-op", "coopa", "e", "é",   "ez",   "z",    "ㄱ",   "가",
+      "ab",  "a–b", "a—c", "b",  "Ça",  "coop", "co-op", "coopa", "e", "é",   "ez",   "z",    "ㄱ",   "가",
       "㈎",  "㉮", "각",  "ㄲ",  "까",   "따",
       "땅",  "빠", "짜",  "힣"};
   for (size_t i = 1; i < ordered.size(); ++i) {
@@ -101,9 +106,10 @@ TEST(IndexKeys, MixedTextSortsInTheGeneralOrder) {
 }
 
 TEST(IndexKeys, CharactersWithoutKnownWeightsAreRefused) {
-  // Conjoining jamo, CJK ideographs, the euro sign, emoji; the empty and the
-  // all-space text, whose keys are not confirmed.
-  for (const char* s : {"\u1100\u1161", "漢字", "10€", "ok😀", "", "   "}) {
+  // Conjoining jamo, CJK ideographs, compatibility and full-width forms,
+  // emoji, the line separator; the empty and the all-space text, whose keys
+  // are not confirmed.
+  for (const char* s : {"\u1100\u1161", "漢字", "5㎡", "a～b", "ok😀", "a\u2028b", "", "   "}) {
     try {
       Key(kColText, std::string(s));
       ADD_FAILURE() << s;
