@@ -88,7 +88,8 @@ bool HangulWeight(uint32_t cp, std::vector<uint8_t>& key) {
 //   kAbsent  no weight; it sorts as if it were not there and is only
 //            recorded by position after the weights (hyphen, apostrophe,
 //            the soft hyphen and control characters)
-//   kNone    contributes nothing at all (U+0000)
+//   kNone    U+0000 contributes nothing at all; in the other tables the
+//            entries left out, which are refused
 // Case never counts: upper and lower case letters share their entries.
 enum CharKind : uint8_t { kNone, kWeight, kAccent, kAbsent };
 
@@ -173,8 +174,6 @@ constexpr CharCode kLatin1[256] = {
 // controls) are left out (kNone here) and refused.
 constexpr uint32_t kPunctFirst = 0x2010;
 constexpr uint32_t kPunctLast = 0x2046;
-constexpr uint32_t kPunctGapFirst = 0x2028;
-constexpr uint32_t kPunctGapLast = 0x202F;
 constexpr CharCode kGeneralPunctuation[kPunctLast - kPunctFirst + 1] = {
     {kAbsent, 0x84, 0, 0}, {kAbsent, 0x85, 0, 0}, {kAbsent, 0x88, 0, 0}, {kAbsent, 0x89, 0, 0},  // U+2010
     {kAbsent, 0x8B, 0, 0}, {kAbsent, 0x8C, 0, 0}, {kWeight, 0x2B, 0x35, 0}, {kWeight, 0x2B, 0x36, 0},  // U+2014
@@ -200,6 +199,34 @@ CharCode CurrencyCode(uint32_t cp) {
   if (cp == kEuro) return {kWeight, 0x35, 0xA1, 0};
   return {kWeight, 0x34, static_cast<uint8_t>(0xC0 + (cp - kCurrencyFirst)), 0};
 }
+
+// CJK symbols U+3001..U+301F: the ideographic comma and full stop, ditto
+// mark, the corner, angle, lenticular and tortoise-shell brackets; the wave
+// dash sorts as absent. U+3000 (ideographic space, which would weigh as a
+// space but is not trimmed as one), 々 〆 〇 are left out (kNone) and refused.
+constexpr uint32_t kCjkSymbolsFirst = 0x3000;
+constexpr uint32_t kCjkSymbolsLast = 0x301F;
+constexpr CharCode kCjkSymbols[kCjkSymbolsLast - kCjkSymbolsFirst + 1] = {
+    {kNone, 0, 0, 0}, {kWeight, 0x1B, 0x03, 0}, {kWeight, 0x1D, 0x02, 0}, {kWeight, 0x2B, 0x97, 0},  // U+3000
+    {kWeight, 0x34, 0xD1, 0}, {kNone, 0, 0, 0}, {kNone, 0, 0, 0}, {kNone, 0, 0, 0},  // U+3004
+    {kWeight, 0x2B, 0x51, 0}, {kWeight, 0x2B, 0x53, 0}, {kWeight, 0x2B, 0x55, 0}, {kWeight, 0x2B, 0x57, 0},  // U+3008
+    {kWeight, 0x2B, 0x59, 0}, {kWeight, 0x2B, 0x5B, 0}, {kWeight, 0x2B, 0x5D, 0}, {kWeight, 0x2B, 0x5F, 0},  // U+300C
+    {kWeight, 0x2B, 0x61, 0}, {kWeight, 0x2B, 0x63, 0}, {kWeight, 0x34, 0xCC, 0}, {kWeight, 0x34, 0xCD, 0},  // U+3010
+    {kWeight, 0x2B, 0x66, 0}, {kWeight, 0x2B, 0x69, 0}, {kWeight, 0x2B, 0x6B, 0}, {kWeight, 0x2B, 0x6C, 0},  // U+3014
+    {kWeight, 0x2B, 0x6D, 0}, {kWeight, 0x2B, 0x6E, 0}, {kWeight, 0x2B, 0x6F, 0}, {kWeight, 0x2B, 0x70, 0},  // U+3018
+    {kAbsent, 0x8D, 0, 0}, {kWeight, 0x2B, 0x71, 0}, {kWeight, 0x2B, 0x72, 0}, {kWeight, 0x2B, 0x73, 0},  // U+301C
+};
+
+// Full-width ASCII (U+FF01..U+FF5E) carries exactly the codes of the ASCII
+// character it copies (（ weighs as (, ～ as ~); the full-width signs
+// ￠ ￡ ￢ ￣ ￤ ￥ those of their Latin-1 counterparts, ￦ that of ₩.
+constexpr uint32_t kFullWidthFirst = 0xFF01;
+constexpr uint32_t kFullWidthLast = 0xFF5E;
+constexpr uint32_t kFullWidthOffset = 0xFEE0;
+constexpr uint32_t kFullWidthSignsFirst = 0xFFE0;
+constexpr uint32_t kFullWidthWon = 0xFFE6;
+constexpr uint32_t kWon = 0x20A9;
+constexpr uint8_t kFullWidthSignLatin1[6] = {0xA2, 0xA3, 0xAC, 0xAF, 0xA6, 0xA5};
 
 void JamoWeight(uint32_t cp, std::vector<uint8_t>& key) {
   uint16_t w = kJamoWeight[cp - kJamoFirst];
@@ -312,10 +339,15 @@ void AppendTextKey(std::string_view text, const ColumnDef& c, std::vector<uint8_
     }
     CharCode code;
     if (cp <= 0xFF) code = kLatin1[cp];
-    else if (cp >= kPunctFirst && cp <= kPunctLast && !(cp >= kPunctGapFirst && cp <= kPunctGapLast))
-      code = kGeneralPunctuation[cp - kPunctFirst];
+    else if (cp >= kPunctFirst && cp <= kPunctLast) code = kGeneralPunctuation[cp - kPunctFirst];
     else if (cp >= kCurrencyFirst && cp <= kEuro) code = CurrencyCode(cp);
+    else if (cp >= kCjkSymbolsFirst && cp <= kCjkSymbolsLast) code = kCjkSymbols[cp - kCjkSymbolsFirst];
+    else if (cp >= kFullWidthFirst && cp <= kFullWidthLast) code = kLatin1[cp - kFullWidthOffset];
+    else if (cp >= kFullWidthSignsFirst && cp < kFullWidthWon) code = kLatin1[kFullWidthSignLatin1[cp - kFullWidthSignsFirst]];
+    else if (cp == kFullWidthWon) code = CurrencyCode(kWon);
     else ThrowNoWeight(cp, c);
+    // Entries left out of a table above.
+    if (code.kind == kNone && cp != 0) ThrowNoWeight(cp, c);
     switch (code.kind) {
       case kNone:
         break;

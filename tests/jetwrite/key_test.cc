@@ -71,6 +71,10 @@ TEST(IndexKeys, PunctuationAccentsAndTheRestOfHangul) {
   EXPECT_EQ(Key(kColText, std::string("A–B—C")), "7f 4a 4c 4d 01 01 01 01 80 0b 06 89 80 0f 06 8b 00");
   EXPECT_EQ(Key(kColText, std::string("“OK”…")), "7f 2b 3b 64 5c 2b 3c 34 b9 01 00");
   EXPECT_EQ(Key(kColText, std::string("※ 10€ ₩5")), "7f 34 bc 07 38 36 35 a1 07 34 c9 40 01 00");
+  // Full-width ASCII carries the ASCII codes; CJK brackets weigh, the wave
+  // dash sorts as absent.
+  EXPECT_EQ(Key(kColText, std::string("（주）ＡＢ～1")), Key(kColText, std::string("(주)AB~1")));
+  EXPECT_EQ(Key(kColText, std::string("「가」、〜￦")), "7f 2b 59 81 03 2b 5b 1b 03 34 c9 01 01 01 01 80 17 06 8d 00");
   // Compatibility jamo, and enclosed Hangul recording their form like an accent.
   EXPECT_EQ(Key(kColText, std::string("ㄱㅏ ㆎ")), "7f 81 02 9a d6 07 9b 18 01 00");
   EXPECT_EQ(Key(kColText, std::string("㉠㈎x㉮㈛")), "7f 81 02 81 03 75 81 03 ab 71 01 0c 0a 02 0c 0a 00");
@@ -109,7 +113,7 @@ TEST(IndexKeys, CharactersWithoutKnownWeightsAreRefused) {
   // Conjoining jamo, CJK ideographs, compatibility and full-width forms,
   // emoji, the line separator; the empty and the all-space text, whose keys
   // are not confirmed.
-  for (const char* s : {"\u1100\u1161", "漢字", "5㎡", "a～b", "ok😀", "a\u2028b", "", "   "}) {
+  for (const char* s : {"\u1100\u1161", "漢字", "5㎡", "a\u3000b", "々", "ok😀", "a\u2028b", "", "   "}) {
     try {
       Key(kColText, std::string(s));
       ADD_FAILURE() << s;

@@ -26,6 +26,7 @@ const char* const kNames[] = {
     "쌍둥이 & 뽀로로", "㈜한빛",          "상사 ㈜가나",     "¿Qué?",          "50% 할인!",
     "£ & ¥",          "co-op",            "coop",            "Æsir; Øresund",  "tab\there",
     "ㄱㄴㄷ 순",       "㉠ 항목 ㉡",       "㈎ 가나다",       "“대표” 김–이",    "※ 1,000₩…",
+    "（주）한국～",      "「특가」 〔신상〕",
 };
 
 Row Customer(int id, const std::string& code, const std::string& name) {
