@@ -485,9 +485,7 @@ OdbcAppender::ArrayResult OdbcAppender::SendArray(const std::vector<Queued>& row
       c.width = 8;
     }
     total += c.width * n;
-    // A few long memos among short rows would make every element as wide
-    // as the longest: such batches go as literals.
-    if (total > (size_t{32} << 20)) return ArrayResult::NotSuitable;
+    if (total > (size_t{32} << 20) && n > 1) return ArrayResult::TooWide;
     cols.push_back(std::move(c));
     colIndex.push_back(i);
   }
@@ -613,17 +611,64 @@ void OdbcAppender::SendLiterals(const std::vector<Queued>& rows, std::vector<Row
   send(rows.size());
 }
 
-void OdbcAppender::SendBatch(const std::vector<Queued>& rows) {
-  std::vector<RowFailure> refused;
-  switch (SendArray(rows)) {
+// Where rows of one batch differ in the columns they leave out or in the
+// kinds of their values, each run of alike rows goes as an array of its own:
+// long statements of literals are the exception, since the driver's
+// conversion of them has been seen to corrupt memory now and then.
+size_t OdbcAppender::RunEnd(const std::vector<Queued>& rows, size_t from) const {
+  auto filled = [&](const std::vector<bool>& s) {
+    std::vector<bool> f = s;
+    for (size_t i = 0; i < f.size(); ++i) f[i] = f[i] || nullDefault_[i];
+    return f;
+  };
+  const std::vector<bool> set = filled(rows[from].set);
+  std::vector<Kind> kinds(cols_.size(), Kind::None);
+  size_t to = from;
+  for (; to < rows.size(); ++to) {
+    const Queued& q = rows[to];
+    if (q.set != rows[from].set && filled(q.set) != set) break;
+    bool alike = true;
+    for (size_t i = 0; i < cols_.size() && alike; ++i) {
+      const Kind k = KindOf(q.values[i]);
+      if (k == Kind::None || k == kinds[i]) continue;
+      if (kinds[i] == Kind::None) kinds[i] = k;
+      else alike = false;
+    }
+    if (!alike) break;
+  }
+  return to;
+}
+
+// A run too wide for one array (a few long memos among short rows make every
+// element as wide as the longest) goes in halves.
+void OdbcAppender::SendRun(const std::vector<Queued>& run, std::vector<RowFailure>& refused) {
+  switch (SendArray(run)) {
     case ArrayResult::Stored:
       break;
     case ArrayResult::Refused:
-      Replay(rows, 0, rows.size(), refused);
+      Replay(run, 0, run.size(), refused);
       break;
+    case ArrayResult::TooWide: {
+      const auto half = run.begin() + static_cast<std::ptrdiff_t>(run.size() / 2);
+      SendRun(std::vector<Queued>(run.begin(), half), refused);
+      SendRun(std::vector<Queued>(half, run.end()), refused);
+      break;
+    }
     case ArrayResult::NotSuitable:
-      SendLiterals(rows, refused);
+      SendLiterals(run, refused);
       break;
+  }
+}
+
+void OdbcAppender::SendBatch(const std::vector<Queued>& rows) {
+  std::vector<RowFailure> refused;
+  for (size_t from = 0; from < rows.size();) {
+    const size_t to = RunEnd(rows, from);
+    std::vector<Queued> part;
+    if (from > 0 || to < rows.size()) part.assign(rows.begin() + static_cast<std::ptrdiff_t>(from),
+                                                  rows.begin() + static_cast<std::ptrdiff_t>(to));
+    SendRun(part.empty() ? rows : part, refused);
+    from = to;
   }
   if (!refused.empty()) {
     std::lock_guard<std::mutex> lock(mu_);

@@ -15,9 +15,11 @@
 // stores nothing, and its rows are stored again one by one, so each succeeds
 // or fails on its own. A batch whose rows leave out different columns (a
 // column left out counts as NULL where NULL is its default), or whose values
-// in one column are of different kinds, goes as a multi-row INSERT of
-// literals instead (an unset column as DEFAULT; InnoDB runs the statement as
-// a whole). Tables of other engines are not batched.
+// in one column are of different kinds, goes as one array per run of alike
+// rows (a run too wide for one array in halves); only rows no array takes
+// go as a multi-row INSERT of literals (an
+// unset column as DEFAULT; InnoDB runs the statement as a whole). Tables of
+// other engines are not batched.
 // A full batch is sent by a thread of the record set's own while the caller
 // fills the next one; at most one batch is on its way, and everything else
 // the record set does on the connection waits for it first.
@@ -160,7 +162,9 @@ class OdbcAppender : public ado::Recordset, public SessionChild {
   bool AppendLiteral(const ado::Value& v, const Column& col, std::string& out) const;
   void StoreBatch();
   void SendBatch(const std::vector<Queued>& rows);
-  enum class ArrayResult { Stored, Refused, NotSuitable };
+  size_t RunEnd(const std::vector<Queued>& rows, size_t from) const;
+  enum class ArrayResult { Stored, Refused, TooWide, NotSuitable };
+  void SendRun(const std::vector<Queued>& run, std::vector<RowFailure>& refused);
   ArrayResult SendArray(const std::vector<Queued>& rows);
   void SendLiterals(const std::vector<Queued>& rows, std::vector<RowFailure>& refused);
   void Replay(const std::vector<Queued>& rows, size_t from, size_t to, std::vector<RowFailure>& refused);
