@@ -41,6 +41,7 @@ uint16_t FixedSize(uint8_t type) {
     case kColLong: case kColFloat: return 4;
     case kColMoney: case kColDouble: case kColDateTime: return 8;
     case kColGuid: return 16;
+    case kColNumeric: return 17;
     case kColBool: return 0;
     default: return 0;
   }
@@ -131,6 +132,13 @@ std::vector<uint8_t> EncodeDefinition(const TableSpec& t, const Layout& lay, boo
     } else if (c.type == kColBinary) {
       if (c.size == 0 || c.size > 255) Bad("Binary column '" + c.name + "' needs a size of 1 to 255 bytes.");
       len = c.size;
+    } else if (c.type == kColNumeric) {
+      // Access allows 1 to 28 digits, fewer of them after the point.
+      if (c.precision < 1 || c.precision > 28 || c.scale >= c.precision)
+        Bad("Decimal column '" + c.name + "' needs a precision of 1 to 28 and a scale below it.");
+      e[11] = c.precision;
+      e[12] = c.scale;
+      len = FixedSize(c.type);
     } else {
       len = FixedSize(c.type);
     }
@@ -166,6 +174,7 @@ std::vector<uint8_t> EncodeDefinition(const TableSpec& t, const Layout& lay, boo
         uint16_t n = columnNumber(x.columns[k].first);
         uint8_t type = t.columns[n].type;
         if (type == kColMemo || type == kColOle) Bad("A Memo or OLE column cannot be indexed ('" + x.name + "').");
+        if (type == kColNumeric) Bad("Indexes over a Decimal column are not written ('" + x.name + "').");
         Put16(&e[4 + 3 * k], n);
         e[6 + 3 * k] = x.columns[k].second ? 1 : 0;
       } else {
@@ -345,7 +354,7 @@ std::vector<TableSpec> ParseSchema(const std::string& text) {
           {"yesno", kColBool},   {"byte", kColByte},     {"integer", kColInt},     {"long", kColLong},
           {"currency", kColMoney}, {"single", kColFloat}, {"double", kColDouble},  {"datetime", kColDateTime},
           {"text", kColText},    {"memo", kColMemo},     {"binary", kColBinary},   {"ole", kColOle},
-          {"guid", kColGuid}};
+          {"guid", kColGuid},    {"decimal", kColNumeric}};
       ColumnSpec c;
       c.name = w[1];
       bool known = false;
@@ -355,7 +364,16 @@ std::vector<TableSpec> ParseSchema(const std::string& text) {
           known = true;
         }
       if (!known) bad("unknown type '" + w[2] + "'");
+      size_t numbers = 0;
       for (size_t i = 3; i < w.size(); ++i) {
+        bool number = w[i].find_first_not_of("0123456789") == std::string::npos && w[i].size() < 5;
+        if (c.type == kColNumeric) {
+          if (!number || numbers >= 2) bad("column NAME decimal [PRECISION [SCALE]]");
+          int n = std::stoi(w[i]);
+          if (n > 255) bad("decimal precision or scale '" + w[i] + "' too large");
+          (numbers++ == 0 ? c.precision : c.scale) = static_cast<uint8_t>(n);
+          continue;
+        }
         if (SameName(w[i], "autonumber")) c.autoNumber = true;
         else if (w[i].find_first_not_of("0123456789") == std::string::npos && w[i].size() < 5)
           c.size = static_cast<uint16_t>(std::stoi(w[i]));

@@ -23,6 +23,7 @@ struct ColumnSpec {
   std::string name;
   uint8_t type = kColText;
   uint16_t size = 0;  // Text: characters; Binary: bytes; ignored otherwise
+  uint8_t precision = 18, scale = 0;  // Decimal only
   bool autoNumber = false;
 };
 
@@ -48,10 +49,11 @@ void CreateDatabase(const std::string& path, const std::string& password, const 
 //
 //   table NAME
 //   column NAME TYPE [SIZE] [autonumber]
+//   column NAME decimal [PRECISION [SCALE]]     (18 0 when left out)
 //   index NAME [primary|unique] [ignorenulls] COLUMN[-] [COLUMN[-] ...]
 //
 // TYPE is one of yesno byte integer long currency single double datetime
-// text memo binary ole guid; a trailing "-" makes an index column
+// text memo binary ole guid decimal; a trailing "-" makes an index column
 // descending. Throws BrenvoError naming the line on anything else.
 std::vector<TableSpec> ParseSchema(const std::string& text);
 
