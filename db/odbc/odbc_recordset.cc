@@ -255,6 +255,28 @@ void OdbcReader::RequireOpen() const {
 
 // ---- appending ----
 
+namespace {
+
+// The first column of every row of sql, whose one parameter is table.
+std::vector<std::string> TableTexts(SQLHDBC dbc, const char* sql, const std::string& table) {
+  StmtHandle q = NewStatement(dbc);
+  std::u16string w = Utf8ToUtf16(sql);
+  Check(SQLPrepareW(q.get(), W(w), static_cast<SQLINTEGER>(w.size())), SQL_HANDLE_STMT, q.get(), "SQLPrepare");
+  ParamBuffer name;
+  Column text;
+  text.info.type = ado::adVarChar;
+  BindValue(q.get(), 1, ado::Value(table), text, name);
+  Check(SQLExecute(q.get()), SQL_HANDLE_STMT, q.get(), "SQLExecute");
+  std::vector<std::string> out;
+  while (Ok(SQLFetch(q.get()))) {
+    const ado::Value v = ReadValue(q.get(), 0, text);
+    if (const auto* t = std::get_if<std::string>(&v)) out.push_back(*t);
+  }
+  return out;
+}
+
+}  // namespace
+
 OdbcAppender::OdbcAppender(std::shared_ptr<Session> session, std::string table)
     : session_(std::move(session)), dbc_(session_->handle()), table_(std::move(table)) {
   session_->WaitIdle();
@@ -267,19 +289,10 @@ OdbcAppender::OdbcAppender(std::shared_ptr<Session> session, std::string table)
   // Batches rely on a refused statement storing nothing, which holds for
   // InnoDB; and the literals must be written the way the session reads them.
   {
-    StmtHandle q = NewStatement(dbc_);
-    std::u16string w = Utf8ToUtf16(
-        "SELECT ENGINE FROM information_schema.TABLES WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = ?");
-    Check(SQLPrepareW(q.get(), W(w), static_cast<SQLINTEGER>(w.size())), SQL_HANDLE_STMT, q.get(), "SQLPrepare");
-    ParamBuffer name;
-    Column text;
-    text.info.type = ado::adVarChar;
-    BindValue(q.get(), 1, ado::Value(table_), text, name);
-    Check(SQLExecute(q.get()), SQL_HANDLE_STMT, q.get(), "SQLExecute");
-    if (Ok(SQLFetch(q.get()))) {
-      const ado::Value engine = ReadValue(q.get(), 0, text);
-      canBatch_ = std::holds_alternative<std::string>(engine) && std::get<std::string>(engine) == "InnoDB";
-    }
+    const auto engine = TableTexts(
+        dbc_, "SELECT ENGINE FROM information_schema.TABLES WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = ?",
+        table_);
+    canBatch_ = !engine.empty() && engine[0] == "InnoDB";
   }
   {
     StmtHandle q = NewStatement(dbc_);
@@ -297,22 +310,13 @@ OdbcAppender::OdbcAppender(std::shared_ptr<Session> session, std::string table)
   // NULLs unset) still share one array statement.
   nullDefault_.assign(cols_.size(), false);
   if (canBatch_) {
-    StmtHandle q = NewStatement(dbc_);
-    std::u16string w = Utf8ToUtf16(
-        "SELECT COLUMN_NAME FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = ?"
-        " AND IS_NULLABLE = 'YES' AND (COLUMN_DEFAULT IS NULL OR COLUMN_DEFAULT = 'NULL') AND EXTRA = ''");
-    Check(SQLPrepareW(q.get(), W(w), static_cast<SQLINTEGER>(w.size())), SQL_HANDLE_STMT, q.get(), "SQLPrepare");
-    ParamBuffer name;
-    Column text;
-    text.info.type = ado::adVarChar;
-    BindValue(q.get(), 1, ado::Value(table_), text, name);
-    Check(SQLExecute(q.get()), SQL_HANDLE_STMT, q.get(), "SQLExecute");
-    while (Ok(SQLFetch(q.get()))) {
-      const ado::Value col = ReadValue(q.get(), 0, text);
-      const auto* n = std::get_if<std::string>(&col);
-      if (!n) continue;
+    for (const auto& name : TableTexts(dbc_,
+                                       "SELECT COLUMN_NAME FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = "
+                                       "DATABASE() AND TABLE_NAME = ? AND IS_NULLABLE = 'YES' AND (COLUMN_DEFAULT IS "
+                                       "NULL OR COLUMN_DEFAULT = 'NULL') AND EXTRA = ''",
+                                       table_)) {
       for (size_t i = 0; i < cols_.size(); ++i)
-        if (cols_[i].info.name == *n) nullDefault_[i] = true;
+        if (cols_[i].info.name == name) nullDefault_[i] = true;
     }
   }
   std::string names;
