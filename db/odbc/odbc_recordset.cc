@@ -98,11 +98,13 @@ OdbcReader::OdbcReader(std::shared_ptr<Session> session) : session_(std::move(se
 // A reader whose start failed, or that was closed, is still on the
 // session's list until it is gone: never leave a dangling entry there.
 OdbcReader::~OdbcReader() {
+  JoinPrefetch();
   if (open_) session_->WaitIdle();
   session_->Remove(this);
 }
 
 void OdbcReader::Detach() {
+  JoinPrefetch();
   stmt_.reset();
   open_ = false;
 }
@@ -144,12 +146,9 @@ std::unique_ptr<OdbcReader> OdbcReader::ForTable(std::shared_ptr<Session> sessio
     where += (where.empty() ? "(" : " OR (") + term + ")";
   }
   r->nextSql_ = from + " WHERE " + where + limit;
+  r->keyNames_ = std::move(key);
+  r->table_ = table;
   r->Start();
-  for (const auto& k : key) {
-    auto it = std::find_if(r->cols_.begin(), r->cols_.end(), [&](const Column& c) { return c.info.name == k; });
-    if (it == r->cols_.end()) throw BrenvoError(kProviderError, "Key column " + k + " not in " + table, kProviderSource);
-    r->keyCols_.push_back(static_cast<int>(it - r->cols_.begin()));
-  }
   return r;
 }
 
@@ -159,13 +158,25 @@ void OdbcReader::Start() {
   if (cols_.empty()) {
     cols_ = DescribeColumns(stmt_.get());
     row_.assign(cols_.size(), ado::Null{});
+    for (const auto& k : keyNames_) {
+      auto it = std::find_if(cols_.begin(), cols_.end(), [&](const Column& c) { return c.info.name == k; });
+      if (it == cols_.end()) throw BrenvoError(kProviderError, "Key column " + k + " not in " + table_, kProviderSource);
+      keyCols_.push_back(static_cast<int>(it - cols_.begin()));
+    }
   }
-  Fetch();
+  if (!sliced_) {
+    Fetch();
+    return;
+  }
+  slice_.clear();
+  ReadSlice(slice_);
+  pos_ = 0;
+  eof_ = slice_.empty();
+  if (slice_.size() == sliceRows_) StartPrefetch();
 }
 
 void OdbcReader::RunSlice(bool first) {
   stmt_ = NewStatement(dbc_);
-  rowsInSlice_ = 0;
   if (first) {
     ExecDirect(stmt_.get(), sql_);
     return;
@@ -182,27 +193,73 @@ void OdbcReader::RunSlice(bool first) {
 }
 
 void OdbcReader::Fetch() {
+  SQLRETURN rc = SQLFetch(stmt_.get());
+  if (rc == SQL_NO_DATA) {
+    eof_ = true;
+    stmt_.reset();
+    return;
+  }
+  Check(rc, SQL_HANDLE_STMT, stmt_.get(), "SQLFetch");
+  for (size_t i = 0; i < cols_.size(); ++i) row_[i] = ReadValue(stmt_.get(), static_cast<int>(i), cols_[i]);
+  eof_ = false;
+}
+
+void OdbcReader::ReadSlice(std::vector<std::vector<ado::Value>>& out) {
   for (;;) {
     SQLRETURN rc = SQLFetch(stmt_.get());
-    if (rc == SQL_NO_DATA) {
-      // A full slice may have more behind it; a short one was the last.
-      if (sliced_ && rowsInSlice_ == sliceRows_ && !lastKey_.empty()) {
-        RunSlice(false);
-        continue;
-      }
-      eof_ = true;
-      stmt_.reset();
-      return;
-    }
+    if (rc == SQL_NO_DATA) break;
     Check(rc, SQL_HANDLE_STMT, stmt_.get(), "SQLFetch");
-    ++rowsInSlice_;
-    for (size_t i = 0; i < cols_.size(); ++i) row_[i] = ReadValue(stmt_.get(), static_cast<int>(i), cols_[i]);
-    if (sliced_) {
-      lastKey_.resize(keyCols_.size());
-      for (size_t k = 0; k < keyCols_.size(); ++k) lastKey_[k] = row_[static_cast<size_t>(keyCols_[k])];
+    std::vector<ado::Value>& row = out.emplace_back(cols_.size());
+    for (size_t i = 0; i < cols_.size(); ++i) row[i] = ReadValue(stmt_.get(), static_cast<int>(i), cols_[i]);
+  }
+  stmt_.reset();
+  if (!out.empty()) {
+    lastKey_.resize(keyCols_.size());
+    for (size_t k = 0; k < keyCols_.size(); ++k) lastKey_[k] = out.back()[static_cast<size_t>(keyCols_[k])];
+  }
+}
+
+// The next slice is read by a thread of its own while the caller works
+// through this one. It is started only from the caller's thread, after every
+// other record set of the connection is idle, and WaitIdle joins it: so the
+// connection is never used from two threads at once.
+void OdbcReader::StartPrefetch() {
+  next_.clear();
+  nextError_ = nullptr;
+  prefetch_ = std::thread([this] {
+    try {
+      RunSlice(false);
+      ReadSlice(next_);
+    } catch (...) {
+      stmt_.reset();
+      next_.clear();
+      nextError_ = std::current_exception();
     }
-    eof_ = false;
+  });
+  prefetching_ = true;
+}
+
+void OdbcReader::JoinPrefetch() {
+  if (prefetch_.joinable()) prefetch_.join();
+}
+
+void OdbcReader::NextSlice() {
+  JoinPrefetch();
+  if (!prefetching_) {
+    eof_ = true;
     return;
+  }
+  // A failed read is reported here, and again at every later attempt: the
+  // record set never moves past the rows it really read.
+  if (nextError_) std::rethrow_exception(nextError_);
+  prefetching_ = false;
+  slice_.swap(next_);
+  next_.clear();
+  pos_ = 0;
+  eof_ = slice_.empty();
+  if (slice_.size() == sliceRows_) {
+    session_->WaitIdle();
+    StartPrefetch();
   }
 }
 
@@ -221,16 +278,26 @@ bool OdbcReader::Eof() const {
 void OdbcReader::MoveNext() {
   RequireOpen();
   if (eof_) NoCurrentRecord();
+  if (sliced_) {
+    if (pos_ + 1 < slice_.size()) {
+      ++pos_;
+      return;
+    }
+    NextSlice();
+    return;
+  }
   session_->WaitIdle();
   Fetch();
 }
 
 void OdbcReader::MoveFirst() {
   RequireOpen();
+  JoinPrefetch();
+  prefetching_ = false;
+  nextError_ = nullptr;
   session_->WaitIdle();
   lastKey_.clear();
-  RunSlice(true);
-  Fetch();
+  Start();
 }
 
 const ado::FieldInfo& OdbcReader::Field(int i) const {
@@ -242,6 +309,7 @@ const ado::Value& OdbcReader::GetValue(int i) const {
   RequireOpen();
   if (i < 0 || i >= FieldCount()) BadIndex();
   if (eof_) NoCurrentRecord();
+  if (sliced_) return slice_[pos_][static_cast<size_t>(i)];
   return row_[static_cast<size_t>(i)];
 }
 

@@ -4,7 +4,9 @@
 // in memory, so the table is read in slices of ReadSliceRows() rows in
 // primary-key order (the order InnoDB's table scan gives anyway), each slice
 // starting after the last key of the one before. Memory stays flat however
-// large the table is. A table without a primary key is read in one piece.
+// large the table is (two slices at most: the one being read and the next,
+// which a thread of the record set's own fetches meanwhile). A table without
+// a primary key is read in one piece.
 //
 // Appending prepares "INSERT INTO t (columns set) VALUES (?, ...)" once per
 // set of columns a row fills (a column left unset keeps the column's
@@ -26,6 +28,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <exception>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -85,6 +88,7 @@ class OdbcReader : public ado::Recordset, public SessionChild {
   static std::unique_ptr<OdbcReader> ForTable(std::shared_ptr<Session> session, const std::string& table);
   ~OdbcReader() override;
   void Detach() override;
+  void WaitIdle() override { JoinPrefetch(); }
 
   int State() const override { return open_ ? ado::adStateOpen : ado::adStateClosed; }
   void Close() override;
@@ -103,6 +107,10 @@ class OdbcReader : public ado::Recordset, public SessionChild {
   void Start();
   void RunSlice(bool first);
   void Fetch();
+  void ReadSlice(std::vector<std::vector<ado::Value>>& out);
+  void StartPrefetch();
+  void JoinPrefetch();
+  void NextSlice();
   void RequireOpen() const;
 
   std::shared_ptr<Session> session_;
@@ -122,7 +130,14 @@ class OdbcReader : public ado::Recordset, public SessionChild {
   std::vector<ado::Value> lastKey_;
   std::vector<ParamBuffer> keyParams_;
   size_t sliceRows_ = 0;
-  size_t rowsInSlice_ = 0;
+  std::string table_;
+  std::vector<std::string> keyNames_;
+  std::vector<std::vector<ado::Value>> slice_;  // the slice being read, pos_ its current row
+  size_t pos_ = 0;
+  std::vector<std::vector<ado::Value>> next_;  // the one after it, filled by prefetch_
+  std::exception_ptr nextError_;
+  std::thread prefetch_;
+  bool prefetching_ = false;
 };
 
 class OdbcAppender : public ado::Recordset, public SessionChild {

@@ -312,6 +312,57 @@ TEST_P(OdbcRecordsetTest, TablesAreReadInSlicesWithoutLosingOrRepeatingRows) {
   EXPECT_THROW(e->GetValue(0), BrenvoError);
 }
 
+// Slices are read ahead by a thread of the record set's own: two readers,
+// an appender and plain statements on one connection must still take turns,
+// and a connection lost mid-table shows as an error after the rows really
+// read, never as a table that merely ended.
+TEST_P(OdbcRecordsetTest, ReadAheadSharesTheConnectionAndStopsAtALostServer) {
+  std::string rows;
+  for (int i = 1; i <= 40; ++i) rows += std::string(i > 1 ? "," : "") + "(" + std::to_string(i) + ", '값" + std::to_string(i) + "')";
+  Root("CREATE TABLE t (id INT PRIMARY KEY, v VARCHAR(10)); INSERT INTO t VALUES " + rows +
+       "; CREATE TABLE out_t (id INT PRIMARY KEY) ENGINE=InnoDB");
+  SetReadSliceRows(4);
+  {
+    auto a = conn_->OpenTable("t", ado::OpenMode::Read);
+    auto b = conn_->OpenTable("t", ado::OpenMode::Read);
+    auto w = conn_->OpenTable("out_t", ado::OpenMode::Append);
+    w->SetBatchRows(3);
+    int n = 0;
+    for (; !a->Eof(); a->MoveNext(), ++n) {
+      ASSERT_FALSE(b->Eof());
+      EXPECT_EQ(a->GetValue(0), Value(int64_t{n + 1}));
+      EXPECT_EQ(b->GetValue(1), Value("값" + std::to_string(n + 1)));
+      w->AddNew();
+      w->SetValue(0, a->GetValue(0));
+      w->Update();
+      if (n % 7 == 0) conn_->Execute("UPDATE t SET v = v WHERE id = 1");
+      b->MoveNext();
+    }
+    EXPECT_EQ(n, 40);
+    EXPECT_TRUE(b->Eof());
+    w->Close();
+    auto c = conn_->OpenQuery("SELECT COUNT(*) FROM out_t");
+    EXPECT_EQ(c->GetValue(0), Value(int64_t{40}));
+  }
+  auto id = conn_->OpenQuery("SELECT CONNECTION_ID()");
+  const int64_t conn = std::get<int64_t>(id->GetValue(0));
+  id->Close();
+  auto r = conn_->OpenTable("t", ado::OpenMode::Read);
+  for (int i = 0; i < 6; ++i) r->MoveNext();
+  test::RootExec(server_, "KILL CONNECTION " + std::to_string(conn));
+  int64_t seen = 7;
+  bool failed = false;
+  try {
+    for (; !r->Eof(); r->MoveNext()) EXPECT_EQ(r->GetValue(0), Value(seen++));
+  } catch (const BrenvoError&) {
+    failed = true;
+  }
+  EXPECT_TRUE(failed);
+  EXPECT_LT(seen, 40);
+  EXPECT_FALSE(r->Eof());
+  EXPECT_THROW(r->MoveNext(), BrenvoError);
+}
+
 TEST_P(OdbcRecordsetTest, ExecuteAndQueries) {
   Root("CREATE TABLE q (id INT PRIMARY KEY, s VARCHAR(20)); INSERT INTO q VALUES (1,'일'),(2,'이'),(3,'삼')");
   EXPECT_EQ(conn_->Execute("UPDATE q SET s = CONCAT(s, '!') WHERE id < 3"), 2);
