@@ -1,6 +1,7 @@
 #include "db/jet/write_index.h"
 
 #include <algorithm>
+#include <cstring>
 #include <unordered_set>
 
 #include "db/jet/byte_order.h"
@@ -76,76 +77,14 @@ void WalkNode(const Pager& pager, uint32_t page, int depth, std::unordered_set<u
   if (tail != 0) WalkNode(pager, tail, depth + 1, seen, out);
 }
 
-size_t CommonPrefix(const std::string& a, const std::string& b) {
-  size_t n = std::min(a.size(), b.size()), i = 0;
+size_t CommonPrefix(const uint8_t* a, size_t la, const uint8_t* b, size_t lb) {
+  size_t n = std::min(la, lb), i = 0;
   while (i < n && a[i] == b[i]) ++i;
   return i;
 }
 
-// Bytes a page's entries take: the first whole, the others without the
-// prefix the first and the last key share. Kept as a running sum, since the
-// entries arrive in order and the last one added is the page's last.
-struct NodeFill {
-  explicit NodeFill(bool isInner) : inner(isInner) {}
-  bool inner;
-  size_t count = 0;
-  size_t sum = 0;
-  std::string firstKey;
-  size_t With(const IndexEntry& e) const {
-    size_t len = e.key.size() + (inner ? 8 : 4);
-    if (count == 0) return len;
-    size_t prefix = CommonPrefix(firstKey, e.key);
-    return sum + len - count * prefix;
-  }
-  void Add(const IndexEntry& e) {
-    if (count == 0) firstKey = e.key;
-    sum += e.key.size() + (inner ? 8 : 4);
-    ++count;
-  }
-};
-
-// An entry on its way to a page: the leaf entry (in the caller's sorted
-// vector) and, in inner nodes, the child it stands for.
-struct NodeRef {
-  const IndexEntry* e;
-  uint32_t child;
-};
-
-Page EncodeNode(uint32_t pageSize, bool inner, uint32_t tableDefPage, const std::vector<NodeRef>& es, uint32_t prev,
-                uint32_t next, uint32_t tail) {
-  Page b(pageSize, 0);
-  b[0] = inner ? kPageIndexNode : kPageIndexLeaf;
-  b[1] = 0x01;
-  Put32(&b[4], tableDefPage);
-  Put32(&b[kPrevOffset], prev);
-  Put32(&b[kNextOffset], next);
-  Put32(&b[kTailOffset], tail);
-  size_t prefix = es.empty() ? 0 : CommonPrefix(es.front().e->key, es.back().e->key);
-  Put16(&b[kPrefixOffset], static_cast<uint16_t>(prefix));
-  size_t pos = kIndexEntryStart;
-  for (size_t i = 0; i < es.size(); ++i) {
-    const IndexEntry& e = *es[i].e;
-    size_t skip = i > 0 ? prefix : 0;
-    std::copy(e.key.begin() + static_cast<long>(skip), e.key.end(), b.begin() + static_cast<long>(pos));
-    pos += e.key.size() - skip;
-    b[pos++] = static_cast<uint8_t>(e.page >> 16);
-    b[pos++] = static_cast<uint8_t>(e.page >> 8);
-    b[pos++] = static_cast<uint8_t>(e.page);
-    b[pos++] = e.row;
-    if (inner) {
-      for (int k = 3; k >= 0; --k) b[pos++] = static_cast<uint8_t>(es[i].child >> (8 * k));
-    }
-    size_t end = pos - kIndexEntryStart;
-    b[kIndexMaskStart + end / 8] |= static_cast<uint8_t>(1u << (end % 8));
-  }
-  Put16(&b[2], static_cast<uint16_t>(pageSize - pos));
-  return b;
-}
-
-struct BuiltNode {
-  uint32_t page;
-  const IndexEntry* last;  // the last leaf entry below it
-};
+// A whole entry: the longest key an index takes, its row and child pointers.
+constexpr size_t kMaxEntryBytes = 4096;
 
 }  // namespace
 
@@ -158,79 +97,337 @@ IndexWalk WalkIndex(const Pager& pager, uint32_t root) {
 
 uint32_t BuildIndex(Pager& pager, uint32_t tableDefPage, const std::vector<IndexEntry>& sorted,
                     std::vector<uint32_t>& pages) {
-  const uint32_t pageSize = pager.PageSize();
-  const size_t capacity = pageSize - kIndexEntryStart;
-  if (sorted.empty()) {
-    uint32_t p = pager.Allocate();
-    pages.push_back(p);
-    pager.Write(p, EncodeNode(pageSize, false, tableDefPage, {}, 0, 0, 0));
+  IndexTreeBuilder b(pager, tableDefPage);
+  for (const auto& e : sorted) {
+    if (e.key.size() > MaxIndexKeyBytes(pager.PageSize()))
+      throw BrenvoError(kErrFail, "An index key is too long for an index page.", kJetSource);
+    b.Add(reinterpret_cast<const uint8_t*>(e.key.data()), e.key.size(), (e.page << 8) | e.row);
+  }
+  uint32_t root = b.Finish();
+  pages.insert(pages.end(), b.Pages().begin(), b.Pages().end());
+  return root;
+}
+
+int CompareKeys(const uint8_t* a, size_t la, const uint8_t* b, size_t lb) {
+  int c = std::memcmp(a, b, std::min(la, lb));
+  if (c != 0) return c;
+  return la < lb ? -1 : la > lb ? 1 : 0;
+}
+
+int CompareEntries(const uint8_t* ka, size_t la, uint32_t pa, const uint8_t* kb, size_t lb, uint32_t pb) {
+  int c = CompareKeys(ka, la, kb, lb);
+  if (c != 0) return c;
+  return pa < pb ? -1 : pa > pb ? 1 : 0;
+}
+
+void NodeReader::Decode(const Page& b, uint32_t page) {
+  if (b[0] != kPageIndexNode && b[0] != kPageIndexLeaf)
+    ThrowCorrupt("index page " + std::to_string(page) + " has the wrong type");
+  inner_ = b[0] == kPageIndexNode;
+  tail_ = inner_ ? Get32(&b[kTailOffset]) : 0;
+  next_ = Get32(&b[kNextOffset]);
+  size_t prefixLen = Get16(&b[kPrefixOffset]);
+  size_t pointerBytes = inner_ ? 8 : 4;
+  buf_.clear();
+  slots_.clear();
+  // Each entry gets the first entry's prefix back: at most the page's bytes
+  // plus one prefix per entry.
+  buf_.reserve(b.size() * 2 + prefixLen * 8);
+  size_t firstLen = 0, start = 0;
+  size_t capacity = b.size() - kIndexEntryStart;
+  for (size_t bit = 0; bit <= capacity && bit < (kIndexEntryStart - kIndexMaskStart) * 8; ++bit) {
+    if (!(b[kIndexMaskStart + bit / 8] & (1u << (bit % 8)))) continue;
+    size_t end = bit;
+    if (end <= start) ThrowCorrupt("index page " + std::to_string(page) + " has an empty entry");
+    size_t rawLen = end - start;
+    size_t off = buf_.size();
+    size_t keep = slots_.empty() ? 0 : prefixLen;
+    if (!slots_.empty() && prefixLen > firstLen)
+      ThrowCorrupt("index page " + std::to_string(page) + " prefix too long");
+    if (buf_.capacity() < off + keep + rawLen) buf_.reserve(2 * (off + keep + rawLen));
+    buf_.resize(off + keep + rawLen);
+    if (keep) std::memcpy(buf_.data() + off, buf_.data(), keep);
+    std::memcpy(buf_.data() + off + keep, &b[kIndexEntryStart + start], rawLen);
+    size_t total = keep + rawLen;
+    if (total < pointerBytes) ThrowCorrupt("index page " + std::to_string(page) + " entry too short");
+    if (slots_.empty()) firstLen = total - pointerBytes;
+    const uint8_t* tail = buf_.data() + off + total - pointerBytes;
+    slots_.push_back(Slot{static_cast<uint32_t>(off), static_cast<uint32_t>(total - pointerBytes), GetBe32(tail),
+                          inner_ ? GetBe32(tail + 4) : 0});
+    start = end;
+  }
+}
+
+namespace {
+
+void VisitLeaves(const Pager& pager, uint32_t page, int depth, const std::function<void(uint32_t, Page&)>& leaf,
+                 std::vector<uint32_t>* pages, NodeReader& reader) {
+  if (depth > kMaxDepth) ThrowCorrupt("index tree too deep");
+  if (page == 0 || page >= pager.PageCount()) ThrowCorrupt("index page number out of range");
+  Page b = pager.Read(page);
+  if (b[0] != kPageIndexNode && b[0] != kPageIndexLeaf)
+    ThrowCorrupt("index page " + std::to_string(page) + " has the wrong type");
+  if (pages) pages->push_back(page);
+  if (b[0] == kPageIndexLeaf) {
+    leaf(page, b);
+    return;
+  }
+  reader.Decode(b, page);
+  std::vector<uint32_t> children;
+  children.reserve(reader.Count() + 1);
+  for (size_t i = 0; i < reader.Count(); ++i) children.push_back(reader.Child(i));
+  if (reader.Tail() != 0) children.push_back(reader.Tail());
+  for (uint32_t c : children) VisitLeaves(pager, c, depth + 1, leaf, pages, reader);
+}
+
+}  // namespace
+
+void ForEachLeaf(const Pager& pager, uint32_t root, const std::function<void(uint32_t, Page&)>& leaf,
+                 std::vector<uint32_t>* pages) {
+  NodeReader reader;
+  VisitLeaves(pager, root, 0, leaf, pages, reader);
+}
+
+bool IndexHasKey(const Pager& pager, uint32_t root, const uint8_t* key, size_t len) {
+  NodeReader r;
+  uint32_t page = root;
+  for (int depth = 0; depth <= kMaxDepth; ++depth) {
+    if (page == 0 || page >= pager.PageCount()) ThrowCorrupt("index page number out of range");
+    Page b = pager.Read(page);
+    r.Decode(b, page);
+    if (!r.Inner()) {
+      for (size_t i = 0; i < r.Count(); ++i) {
+        int c = CompareKeys(r.Key(i), r.KeyLen(i), key, len);
+        if (c == 0) return true;
+        if (c > 0) return false;
+      }
+      return false;
+    }
+    // Each entry is the last one under its child: the first child whose
+    // last key is not below the key holds its first occurrence, if any.
+    size_t i = 0;
+    while (i < r.Count() && CompareKeys(r.Key(i), r.KeyLen(i), key, len) < 0) ++i;
+    page = i < r.Count() ? r.Child(i) : r.Tail();
+    if (page == 0) return false;
+  }
+  ThrowCorrupt("index tree too deep");
+}
+
+struct IndexTreeBuilder::Level {
+  bool inner = false;
+  uint32_t pageNo = 0;  // the page in progress, 0 before it has content
+  uint32_t prev = 0;
+  uint32_t closed = 0;  // pages written on this level
+  // Entries whole (key, row pointer, in inner nodes the child), in order.
+  std::vector<uint8_t> stage;
+  std::vector<std::pair<uint32_t, uint32_t>> ents;  // offset in stage, key length
+  size_t sum = 0;
+  // Leaf level: an old leaf taken as it is.
+  bool taken = false;
+  Page takenPage;
+  // The last leaf entry under the page in progress (key and row pointer).
+  std::vector<uint8_t> last;
+  size_t lastKeyLen = 0;
+  // Inner levels: the newest child, placed once the next one shows whether
+  // it is the page's tail.
+  bool held = false;
+  std::vector<uint8_t> heldEntry;
+  size_t heldKeyLen = 0;
+  uint32_t heldChild = 0;
+
+  size_t EntryBytes(size_t keyLen) const { return keyLen + (inner ? 8 : 4); }
+  // Bytes the page takes with one more entry of this key at its end.
+  size_t With(const uint8_t* key, size_t keyLen) const {
+    size_t len = EntryBytes(keyLen);
+    if (ents.empty()) return len;
+    size_t prefix = CommonPrefix(stage.data() + ents[0].first, ents[0].second, key, keyLen);
+    return sum + len - ents.size() * prefix;
+  }
+  size_t Used() const {
+    if (ents.empty()) return 0;
+    const auto& [lo, ll] = ents.back();
+    size_t prefix = CommonPrefix(stage.data() + ents[0].first, ents[0].second, stage.data() + lo, ll);
+    return sum - (ents.size() - 1) * prefix;
+  }
+  void Stage(const uint8_t* entry, size_t keyLen, uint32_t child) {
+    size_t off = stage.size();
+    stage.insert(stage.end(), entry, entry + keyLen + 4);
+    if (inner) {
+      for (int k = 3; k >= 0; --k) stage.push_back(static_cast<uint8_t>(child >> (8 * k)));
+    }
+    ents.emplace_back(static_cast<uint32_t>(off), static_cast<uint32_t>(keyLen));
+    sum += EntryBytes(keyLen);
+  }
+};
+
+IndexTreeBuilder::IndexTreeBuilder(Pager& pager, uint32_t tableDefPage)
+    : pager_(pager), owner_(tableDefPage), capacity_(pager.PageSize() - kIndexEntryStart) {}
+
+IndexTreeBuilder::~IndexTreeBuilder() = default;
+
+uint32_t IndexTreeBuilder::NewPage() {
+  uint32_t p = pager_.Allocate();
+  pages_.push_back(p);
+  return p;
+}
+
+void IndexTreeBuilder::CheckOrder(const uint8_t* key, size_t len, uint32_t ptr) {
+  if (any_ && CompareEntries(reinterpret_cast<const uint8_t*>(lastKey_.data()), lastKey_.size(), lastPtr_, key, len,
+                             ptr) >= 0)
+    ThrowCorrupt("index entries out of key order");
+  any_ = true;
+}
+
+void IndexTreeBuilder::Add(const uint8_t* key, size_t len, uint32_t ptr) {
+  CheckOrder(key, len, ptr);
+  lastKey_.assign(reinterpret_cast<const char*>(key), len);
+  lastPtr_ = ptr;
+  ++count_;
+  uint8_t entry[kMaxEntryBytes];
+  if (len + 4 > sizeof entry) throw BrenvoError(kErrFail, "An index key is too long for an index page.", kJetSource);
+  std::memcpy(entry, key, len);
+  for (int k = 0; k < 4; ++k) entry[len + k] = static_cast<uint8_t>(ptr >> (24 - 8 * k));
+  Push(0, entry, len, 0);
+}
+
+bool IndexTreeBuilder::CanTakeLeaf() const {
+  if (levels_.empty()) return true;
+  const Level& v = *levels_[0];
+  return v.taken || v.ents.empty() || v.Used() * 2 >= capacity_;
+}
+
+void IndexTreeBuilder::TakeLeaf(Page bytes, const NodeReader& r) {
+  if (r.Count() == 0) return;
+  CheckOrder(r.Key(0), r.KeyLen(0), r.Ptr(0));
+  size_t n = r.Count() - 1;
+  lastKey_.assign(reinterpret_cast<const char*>(r.Key(n)), r.KeyLen(n));
+  lastPtr_ = r.Ptr(n);
+  count_ += r.Count();
+  if (levels_.empty()) levels_.push_back(std::make_unique<Level>());
+  Level& v = *levels_[0];
+  if (v.taken || !v.ents.empty()) {
+    uint32_t next = NewPage();
+    Close(0, next, false);
+    v.pageNo = next;
+  } else if (v.pageNo == 0) {
+    v.pageNo = NewPage();
+  }
+  v.taken = true;
+  v.takenPage = std::move(bytes);
+  v.last.assign(r.Key(n), r.Key(n) + r.KeyLen(n) + 4);
+  v.lastKeyLen = r.KeyLen(n);
+}
+
+void IndexTreeBuilder::Push(size_t level, const uint8_t* entry, size_t keyLen, uint32_t child) {
+  if (levels_.size() <= level) {
+    levels_.push_back(std::make_unique<Level>());
+    levels_.back()->inner = level > 0;
+  }
+  Level& v = *levels_[level];
+  if (!v.inner) {
+    if (v.taken || (!v.ents.empty() && v.With(entry, keyLen) > capacity_)) {
+      uint32_t next = NewPage();
+      Close(level, next, false);
+      v.pageNo = next;
+    }
+    if (v.pageNo == 0) v.pageNo = NewPage();
+    v.Stage(entry, keyLen, 0);
+    v.last.assign(entry, entry + keyLen + 4);
+    v.lastKeyLen = keyLen;
+    return;
+  }
+  if (v.held) {
+    if (!v.ents.empty() && v.With(v.heldEntry.data(), v.heldKeyLen) > capacity_) {
+      // The held child does not fit as an entry: it closes the page as its tail.
+      uint32_t next = NewPage();
+      Close(level, next, false);
+      v.pageNo = next;
+    } else {
+      if (v.pageNo == 0) v.pageNo = NewPage();
+      v.Stage(v.heldEntry.data(), v.heldKeyLen, v.heldChild);
+    }
+  }
+  v.held = true;
+  v.heldEntry.assign(entry, entry + keyLen + 4);
+  v.heldKeyLen = keyLen;
+  v.heldChild = child;
+}
+
+void IndexTreeBuilder::Close(size_t level, uint32_t next, bool finishing) {
+  Level& v = *levels_[level];
+  if (v.pageNo == 0) v.pageNo = NewPage();
+  uint32_t page = v.pageNo;
+  if (v.taken) {
+    Page& b = v.takenPage;
+    Put32(&b[4], owner_);
+    Put32(&b[kPrevOffset], v.prev);
+    Put32(&b[kNextOffset], next);
+    pager_.Write(page, b);
+  } else {
+    if (v.inner) {
+      v.last = v.heldEntry;
+      v.lastKeyLen = v.heldKeyLen;
+    }
+    Page& b = scratch_;
+    b.assign(pager_.PageSize(), 0);
+    b[0] = v.inner ? kPageIndexNode : kPageIndexLeaf;
+    b[1] = 0x01;
+    Put32(&b[4], owner_);
+    Put32(&b[kPrevOffset], v.prev);
+    Put32(&b[kNextOffset], next);
+    Put32(&b[kTailOffset], v.inner ? v.heldChild : 0);
+    size_t prefix = 0;
+    if (!v.ents.empty())
+      prefix = CommonPrefix(v.stage.data() + v.ents.front().first, v.ents.front().second,
+                            v.stage.data() + v.ents.back().first, v.ents.back().second);
+    Put16(&b[kPrefixOffset], static_cast<uint16_t>(prefix));
+    size_t pos = kIndexEntryStart;
+    size_t tailBytes = v.inner ? 8 : 4;
+    for (size_t i = 0; i < v.ents.size(); ++i) {
+      const auto& [off, keyLen] = v.ents[i];
+      size_t skip = i > 0 ? prefix : 0;
+      size_t len = keyLen + tailBytes - skip;
+      std::memcpy(&b[pos], v.stage.data() + off + skip, len);
+      pos += len;
+      size_t end = pos - kIndexEntryStart;
+      b[kIndexMaskStart + end / 8] |= static_cast<uint8_t>(1u << (end % 8));
+    }
+    Put16(&b[2], static_cast<uint16_t>(pager_.PageSize() - pos));
+    pager_.Write(page, b);
+  }
+  bool only = finishing && v.closed == 0;
+  ++v.closed;
+  v.prev = page;
+  v.pageNo = 0;
+  v.stage.clear();
+  v.ents.clear();
+  v.sum = 0;
+  v.taken = false;
+  v.held = false;
+  if (only) {
+    root_ = page;
+    return;
+  }
+  // The level above lists this page by its last leaf entry.
+  std::vector<uint8_t> last = std::move(v.last);
+  size_t lastKeyLen = v.lastKeyLen;
+  Push(level + 1, last.data(), lastKeyLen, page);
+  v.last = std::move(last);
+}
+
+uint32_t IndexTreeBuilder::Finish() {
+  if (!any_) {
+    uint32_t p = NewPage();
+    Page b(pager_.PageSize(), 0);
+    b[0] = kPageIndexLeaf;
+    b[1] = 0x01;
+    Put32(&b[4], owner_);
+    Put16(&b[2], static_cast<uint16_t>(pager_.PageSize() - kIndexEntryStart));
+    pager_.Write(p, b);
     return p;
   }
-  for (const auto& e : sorted)
-    if (e.key.size() + 8 > capacity / 4)
-      throw BrenvoError(kErrFail, "An index key is too long for an index page.", kJetSource);
-
-  // Leaves: fill each page as far as it goes.
-  std::vector<std::vector<NodeRef>> groups(1);
-  NodeFill fill{false};
-  for (const auto& e : sorted) {
-    if (fill.count > 0 && fill.With(e) > capacity) {
-      groups.emplace_back();
-      fill = NodeFill{false};
-    }
-    groups.back().push_back(NodeRef{&e, 0});
-    fill.Add(e);
-  }
-
-  std::vector<uint32_t> levelPages(groups.size());
-  for (auto& p : levelPages) {
-    p = pager.Allocate();
-    pages.push_back(p);
-  }
-  std::vector<BuiltNode> level;
-  for (size_t i = 0; i < groups.size(); ++i) {
-    uint32_t prev = i > 0 ? levelPages[i - 1] : 0;
-    uint32_t next = i + 1 < groups.size() ? levelPages[i + 1] : 0;
-    pager.Write(levelPages[i], EncodeNode(pageSize, false, tableDefPage, groups[i], prev, next, 0));
-    level.push_back({levelPages[i], groups[i].back().e});
-  }
-
-  // Inner levels until one page holds the level: each page lists its
-  // children but the last with their last entries, the last as its tail.
-  while (level.size() > 1) {
-    std::vector<std::vector<NodeRef>> nodes;
-    std::vector<uint32_t> tails;
-    std::vector<const IndexEntry*> lasts;  // per node: the last leaf entry below it
-    for (size_t i = 0; i < level.size();) {
-      std::vector<NodeRef> node;
-      NodeFill nf{true};
-      size_t j = i;
-      while (j + 1 < level.size()) {
-        if (nf.count > 0 && nf.With(*level[j].last) > capacity) break;
-        node.push_back(NodeRef{level[j].last, level[j].page});
-        nf.Add(*level[j].last);
-        ++j;
-      }
-      tails.push_back(level[j].page);
-      lasts.push_back(level[j].last);
-      nodes.push_back(std::move(node));
-      i = j + 1;
-    }
-    std::vector<uint32_t> nodePages(nodes.size());
-    for (auto& p : nodePages) {
-      p = pager.Allocate();
-      pages.push_back(p);
-    }
-    std::vector<BuiltNode> up;
-    for (size_t i = 0; i < nodes.size(); ++i) {
-      uint32_t prev = i > 0 ? nodePages[i - 1] : 0;
-      uint32_t next = i + 1 < nodes.size() ? nodePages[i + 1] : 0;
-      pager.Write(nodePages[i], EncodeNode(pageSize, true, tableDefPage, nodes[i], prev, next, tails[i]));
-      up.push_back({nodePages[i], lasts[i]});
-    }
-    level = std::move(up);
-  }
-  return level.front().page;
+  for (size_t level = 0; level < levels_.size() && root_ == 0; ++level) Close(level, 0, true);
+  return root_;
 }
 
 }  // namespace brenvo::jet

@@ -238,40 +238,161 @@ std::string KeyName(const TableDef& t, size_t realIndex) {
 
 }  // namespace
 
+namespace {
+
+// Which keys a unique index's committed tree may hold: a Bloom filter of
+// ten to twenty bits per key (under 1% false hits, each answered by a
+// look-up in the tree on disk), so the unique check of a row needs no disk
+// read in the common case. Built only for an index whose keys do not arrive
+// in ascending order, and never above 2 MB: past some 1.6 million keys the
+// false hits, and with them the look-ups, grow.
+class KeyFilter {
+ public:
+  void Reset(uint64_t keys) {
+    capacity_ = std::max<uint64_t>(keys, 16384);
+    uint64_t bits = 64;
+    while (bits < capacity_ * 10 && bits < kMaxBits) bits <<= 1;
+    words_.assign(bits / 64, 0);
+    mask_ = bits - 1;
+  }
+  uint64_t Capacity() const { return capacity_; }
+  void Add(uint64_t h) {
+    uint64_t step = Mix(h) | 1;
+    for (int i = 0; i < kProbes; ++i, h += step) words_[(h & mask_) >> 6] |= uint64_t{1} << (h & 63);
+  }
+  bool MayHave(uint64_t h) const {
+    if (words_.empty()) return false;
+    uint64_t step = Mix(h) | 1;
+    for (int i = 0; i < kProbes; ++i, h += step)
+      if (!(words_[(h & mask_) >> 6] & (uint64_t{1} << (h & 63)))) return false;
+    return true;
+  }
+
+ private:
+  static constexpr int kProbes = 7;
+  static constexpr uint64_t kMaxBits = uint64_t{1} << 24;
+  static uint64_t Mix(uint64_t x) {
+    x ^= x >> 30;
+    x *= 0xbf58476d1ce4e5b9ULL;
+    x ^= x >> 27;
+    x *= 0x94d049bb133111ebULL;
+    return x ^ (x >> 31);
+  }
+  std::vector<uint64_t> words_;
+  uint64_t mask_ = 0;
+  uint64_t capacity_ = 0;
+};
+
+uint64_t HashKey(const uint8_t* key, size_t len) {
+  return std::hash<std::string_view>{}(std::string_view(reinterpret_cast<const char*>(key), len));
+}
+
+}  // namespace
+
+// One index of the table. Memory: the entries appended since the last
+// durable point (bounded by the interval), the page list of the committed
+// tree (4 bytes a page) and, for unique indexes, the key filter. The
+// committed entries stay on disk: a durable point merges them, read leaf by
+// leaf, with the new ones sorted.
 struct TableWriter::IndexState {
   size_t real = 0;
-  std::vector<IndexEntry> entries;
-  bool sorted = true;
-  size_t sortedPrefix = 0;  // entries[0, sortedPrefix) are in order (the committed ones)
   bool unique = false;
   bool required = false;
-  std::unordered_set<std::string> keys;  // unique indexes: keys appended since the last sort
-
-  bool HasKey(const std::string& key) const {
-    auto end = entries.begin() + static_cast<long>(sortedPrefix);
-    auto it = std::lower_bound(entries.begin(), end, key,
-                               [](const IndexEntry& e, const std::string& k) { return e.key < k; });
-    if (it != end && it->key == key) return true;
-    return keys.count(key) > 0;
-  }
-  // Sorts what was appended and merges it into the sorted prefix.
-  void Sort() {
-    auto mid = entries.begin() + static_cast<long>(sortedPrefix);
-    if (!sorted) {
-      std::sort(mid, entries.end());
-      if (mid != entries.begin() && mid != entries.end() && *mid < *(mid - 1))
-        std::inplace_merge(entries.begin(), mid, entries.end());
-    }
-    sorted = true;
-    sortedPrefix = entries.size();
-    keys.clear();
-  }
-  std::vector<uint32_t> committedPages;
-  uint32_t root = 0;
-  std::vector<uint32_t> umapPages;
   bool textKeys = false;
   bool supportedSort = true;
   bool ignoreNulls = false;
+
+  // The committed tree; root 0 when there is none or DeleteAll dropped it.
+  uint32_t root = 0;
+  uint64_t count = 0;
+  std::string lastKey;  // its last key
+  std::vector<uint32_t> committedPages;
+  std::vector<uint32_t> umapPages;
+  KeyFilter filter;  // unique indexes: the committed keys, once filterOn
+  bool filterOn = false;
+
+  // Entries since the last durable point: keys packed in one buffer.
+  struct Entry {
+    uint32_t off;
+    uint32_t len;
+    uint32_t ptr;  // page << 8 | row
+    uint32_t hash;
+  };
+  std::string arena;
+  std::vector<Entry> pending;
+  bool sorted = true;
+  std::vector<uint32_t> slots;  // unique indexes: open addressing over pending, index + 1
+
+  // The key of the row being inserted.
+  std::vector<uint8_t> key;
+  uint64_t keyHash = 0;
+
+  const uint8_t* KeyOf(const Entry& e) const { return reinterpret_cast<const uint8_t*>(arena.data()) + e.off; }
+  bool Less(const Entry& a, const Entry& b) const {
+    return CompareEntries(KeyOf(a), a.len, a.ptr, KeyOf(b), b.len, b.ptr) < 0;
+  }
+
+  bool PendingHas(const uint8_t* k, size_t len, uint64_t h) const {
+    if (slots.empty()) return false;
+    size_t mask = slots.size() - 1;
+    for (size_t i = h & mask;; i = (i + 1) & mask) {
+      uint32_t s = slots[i];
+      if (s == 0) return false;
+      const Entry& e = pending[s - 1];
+      if (e.hash == static_cast<uint32_t>(h) && e.len == len && std::memcmp(KeyOf(e), k, len) == 0) return true;
+    }
+  }
+  void SlotInsert(uint32_t idx) {
+    size_t mask = slots.size() - 1;
+    size_t i = pending[idx].hash & mask;
+    while (slots[i] != 0) i = (i + 1) & mask;
+    slots[i] = idx + 1;
+  }
+
+  bool HasKey(const Pager& pager, const uint8_t* k, size_t len, uint64_t h) {
+    if (PendingHas(k, len, h)) return true;
+    if (root == 0 || count == 0) return false;
+    // Keys arriving in ascending order (an AutoNumber, an ordered copy) are
+    // past the tree's last key: no look-up.
+    if (CompareKeys(k, len, reinterpret_cast<const uint8_t*>(lastKey.data()), lastKey.size()) > 0) return false;
+    if (!filterOn) {
+      // The first key that is not past the end: every committed key goes
+      // into the filter once, one leaf at a time.
+      filter.Reset(2 * count);
+      NodeReader nr;
+      ForEachLeaf(
+          pager, root,
+          [&](uint32_t pg, Page& bytes) {
+            nr.Decode(bytes, pg);
+            for (size_t i = 0; i < nr.Count(); ++i) filter.Add(HashKey(nr.Key(i), nr.KeyLen(i)));
+          },
+          nullptr);
+      filterOn = true;
+    }
+    if (!filter.MayHave(h)) return false;
+    return IndexHasKey(pager, root, k, len);
+  }
+
+  void Append(uint32_t ptr) {
+    Entry e{static_cast<uint32_t>(arena.size()), static_cast<uint32_t>(key.size()), ptr,
+            static_cast<uint32_t>(keyHash)};
+    arena.append(reinterpret_cast<const char*>(key.data()), key.size());
+    if (sorted && !pending.empty() && Less(e, pending.back())) sorted = false;
+    pending.push_back(e);
+    if (!unique) return;
+    if (pending.size() * 2 > slots.size()) {
+      slots.assign(std::max<size_t>(1024, slots.size() * 2), 0);
+      for (uint32_t i = 0; i < pending.size(); ++i) SlotInsert(i);
+    } else {
+      SlotInsert(static_cast<uint32_t>(pending.size() - 1));
+    }
+  }
+  void ClearPending() {
+    arena.clear();
+    pending.clear();
+    sorted = true;
+    std::fill(slots.begin(), slots.end(), 0);
+  }
 };
 
 struct TableWriter::ColumnMap {
@@ -352,11 +473,20 @@ void TableWriter::Load() {
     }
     if (s.textKeys && !SortOrderSupported(db_.Header().sortLcid, db_.Header().sortVersion)) s.supportedSort = false;
     if (r.firstPage != 0) {
-      IndexWalk w = WalkIndex(pager_, r.firstPage);
-      s.entries = std::move(w.entries);
-      s.committedPages = std::move(w.pages);
-      if (!std::is_sorted(s.entries.begin(), s.entries.end())) std::sort(s.entries.begin(), s.entries.end());
-      s.sortedPrefix = s.entries.size();
+      // One pass over the committed tree: its pages, its entry count and
+      // its last key.
+      s.root = r.firstPage;
+      NodeReader nr;
+      ForEachLeaf(
+          pager_, s.root,
+          [&](uint32_t pg, Page& bytes) {
+            nr.Decode(bytes, pg);
+            if (nr.Count() == 0) return;
+            s.count += nr.Count();
+            size_t last = nr.Count() - 1;
+            s.lastKey.assign(reinterpret_cast<const char*>(nr.Key(last)), nr.KeyLen(last));
+          },
+          &s.committedPages);
     }
     indexes_.push_back(std::move(s));
   }
@@ -475,30 +605,30 @@ void TableWriter::Insert(const std::vector<std::optional<ado::Value>>& values) {
   }
 
   // 2. Index keys and the checks on them.
-  std::vector<std::string> keys(indexes_.size());
   std::vector<bool> skip(indexes_.size(), false);
   for (size_t k = 0; k < indexes_.size(); ++k) {
-    const IndexState& s = indexes_[k];
-    std::vector<uint8_t> key;
-    bool anyNull = false;
+    IndexState& s = indexes_[k];
+    std::vector<uint8_t>& key = s.key;
+    key.clear();
+    bool anyNull = false, allNull = true;
     for (const auto& ic : def_.realIndexes[s.real].columns) {
       const ColumnDef* c = def_.ColumnByNumber(ic.number);
       if (!c) ThrowCorrupt("index names a missing column");
       size_t pos = static_cast<size_t>(c - cols.data());
-      if (ado::IsNull(stored[pos]) && c->type != kColBool) {
-        anyNull = true;
-        if (s.required) Refuse("Index or primary key cannot contain a Null value.");
+      if (ado::IsNull(stored[pos])) {
+        if (c->type != kColBool) {
+          anyNull = true;
+          if (s.required) Refuse("Index or primary key cannot contain a Null value.");
+        }
+      } else {
+        allNull = false;
       }
       AppendKeySegment(*c, ic.ascending, stored[pos], key);
     }
-    keys[k].assign(key.begin(), key.end());
-    bool allNull = true;
-    for (const auto& ic : def_.realIndexes[s.real].columns) {
-      const ColumnDef* c = def_.ColumnByNumber(ic.number);
-      if (!ado::IsNull(stored[static_cast<size_t>(c - cols.data())])) allNull = false;
-    }
+    if (key.size() > MaxIndexKeyBytes(pager_.PageSize())) Refuse("An index key is too long for an index page.");
     if (s.ignoreNulls && allNull) skip[k] = true;
-    if (s.unique && !anyNull && s.HasKey(keys[k]))
+    s.keyHash = s.unique ? HashKey(key.data(), key.size()) : 0;
+    if (s.unique && !anyNull && s.HasKey(pager_, key.data(), key.size(), s.keyHash))
       Refuse("The changes you requested to the table were not successful because they would create duplicate "
              "values in the index, primary key, or relationship.  Change the data in the field or fields that "
              "contain duplicate data, remove the index, or redefine the index to permit duplicate entries and "
@@ -562,14 +692,8 @@ void TableWriter::Insert(const std::vector<std::optional<ado::Value>>& values) {
     RowPointer at = data.Add(row);
     if (data.Pages().size() > before) dataPages_.push_back(data.Pages().back());
 
-    for (size_t k = 0; k < indexes_.size(); ++k) {
-      IndexState& s = indexes_[k];
-      if (skip[k]) continue;
-      IndexEntry e{std::move(keys[k]), at.page, at.row};
-      if (s.sorted && !s.entries.empty() && e < s.entries.back()) s.sorted = false;
-      if (s.unique) s.keys.insert(e.key);
-      s.entries.push_back(std::move(e));
-    }
+    for (size_t k = 0; k < indexes_.size(); ++k)
+      if (!skip[k]) indexes_[k].Append((at.page << 8) | at.row);
     }
   } catch (...) {
     failed_ = true;
@@ -592,15 +716,85 @@ void TableWriter::DeleteAll() {
   }
   dataPages_.clear();
   lvalPages_.clear();
+  // The committed trees' pages are released by the durable point below.
   for (auto& s : indexes_) {
-    s.entries.clear();
-    s.keys.clear();
-    s.sorted = true;
-    s.sortedPrefix = 0;
+    s.ClearPending();
+    s.root = 0;
+    s.count = 0;
+    s.lastKey.clear();
+    s.filter = KeyFilter{};
+    s.filterOn = false;
   }
   rowCount_ = 0;
   dirty_ = true;
   Commit();
+}
+
+struct TableWriter::NewTree {
+  uint32_t root = 0;
+  uint64_t count = 0;
+  std::string lastKey;
+  std::vector<uint32_t> pages;
+  bool kept = false;                   // the committed tree, unchanged
+  std::optional<KeyFilter> filter;     // rebuilt when the old one is full
+};
+
+// The index's new tree: the committed leaves, read one at a time in key
+// order, merged with the pending entries sorted. A committed leaf that no
+// pending entry falls into is taken over whole (only its neighbour links
+// change), so keys that arrive in ascending order cost a page copy per old
+// leaf, not a re-encoding of every entry. The old pages are not touched:
+// until the definition names the new root, the committed tree is whole.
+TableWriter::NewTree TableWriter::MergeIndex(IndexState& s) {
+  NewTree out;
+  auto& pend = s.pending;
+  if (!s.sorted) std::sort(pend.begin(), pend.end(), [&](const auto& a, const auto& b) { return s.Less(a, b); });
+  uint64_t total = s.count + pend.size();
+  if (s.filterOn && total > s.filter.Capacity()) {
+    out.filter.emplace();
+    out.filter->Reset(2 * total);
+  }
+  IndexTreeBuilder b(pager_, def_.page);
+  size_t pi = 0, n = pend.size();
+  auto addPending = [&](const IndexState::Entry& e) {
+    b.Add(s.KeyOf(e), e.len, e.ptr);
+    if (out.filter) out.filter->Add(HashKey(s.KeyOf(e), e.len));
+  };
+  if (s.root != 0) {
+    NodeReader nr;
+    ForEachLeaf(
+        pager_, s.root,
+        [&](uint32_t pg, Page& bytes) {
+          nr.Decode(bytes, pg);
+          size_t c = nr.Count();
+          if (c == 0) return;
+          if (out.filter)
+            for (size_t i = 0; i < c; ++i) out.filter->Add(HashKey(nr.Key(i), nr.KeyLen(i)));
+          auto before = [&](size_t i) {
+            const auto& e = pend[pi];
+            return CompareEntries(s.KeyOf(e), e.len, e.ptr, nr.Key(i), nr.KeyLen(i), nr.Ptr(i)) < 0;
+          };
+          bool untouched = pi == n || !before(c - 1);
+          // The last leaf is refilled when entries follow it, so that appends
+          // do not leave a half-empty page behind at every durable point.
+          bool lastWithMore = pi < n && nr.Next() == 0;
+          if (untouched && !lastWithMore && b.CanTakeLeaf()) {
+            b.TakeLeaf(std::move(bytes), nr);
+            return;
+          }
+          for (size_t i = 0; i < c; ++i) {
+            while (pi < n && before(i)) addPending(pend[pi++]);
+            b.Add(nr.Key(i), nr.KeyLen(i), nr.Ptr(i));
+          }
+        },
+        nullptr);
+  }
+  while (pi < n) addPending(pend[pi++]);
+  out.root = b.Finish();
+  out.count = b.Count();
+  out.lastKey = b.LastKey();
+  out.pages = b.Pages();
+  return out;
 }
 
 void TableWriter::Commit() {
@@ -614,13 +808,23 @@ void TableWriter::Commit() {
     builders_ = std::make_unique<Builders>(pager_, def_.page, LastDataPage());
 
     std::vector<uint32_t> newPages;
-    for (auto& s : indexes_) {
-      s.Sort();
-      std::vector<uint32_t> pages;
-      s.root = BuildIndex(pager_, def_.page, s.entries, pages);
-      std::sort(pages.begin(), pages.end());
-      s.umapPages = pages;
-      newPages.insert(newPages.end(), pages.begin(), pages.end());
+    std::vector<NewTree> trees(indexes_.size());
+    for (size_t k = 0; k < indexes_.size(); ++k) {
+      IndexState& s = indexes_[k];
+      NewTree& t = trees[k];
+      if (s.root != 0 && s.pending.empty()) {
+        // Nothing new: the committed tree stays as it is.
+        t.root = s.root;
+        t.count = s.count;
+        t.lastKey = s.lastKey;
+        t.pages = s.committedPages;
+        t.kept = true;
+      } else {
+        t = MergeIndex(s);
+      }
+      std::sort(t.pages.begin(), t.pages.end());
+      s.umapPages = t.pages;
+      if (!t.kept) newPages.insert(newPages.end(), t.pages.begin(), t.pages.end());
     }
 
     // Usage maps on a page of their own.
@@ -658,10 +862,10 @@ void TableWriter::Commit() {
     PutRaw32(59, freeMap.Raw());
     for (size_t k = 0; k < indexes_.size(); ++k) {
       IndexState& s = indexes_[k];
-      PutRaw32(63 + 12 * s.real + 4, static_cast<uint32_t>(s.entries.size()));
+      PutRaw32(63 + 12 * s.real + 4, static_cast<uint32_t>(trees[k].count));
       size_t d = realIndexDefStart_ + 52 * s.real;
       PutRaw32(d + 34, indexMaps[k].Raw());
-      PutRaw32(d + 38, s.root);
+      PutRaw32(d + 38, trees[k].root);
     }
     for (size_t k = 0; k < columnMaps_.size(); ++k) {
       PutRaw32(columnMaps_[k].ownedOffset, colMaps[k].first.Raw());
@@ -672,9 +876,23 @@ void TableWriter::Commit() {
     pager_.Sync();
 
     // What the old state used is free now.
-    for (auto& s : indexes_) {
-      for (uint32_t p : s.committedPages) pager_.Release(p);
-      s.committedPages = s.umapPages;
+    for (size_t k = 0; k < indexes_.size(); ++k) {
+      IndexState& s = indexes_[k];
+      NewTree& t = trees[k];
+      if (!t.kept)
+        for (uint32_t p : s.committedPages) pager_.Release(p);
+      if (s.filterOn) {
+        if (t.filter) {
+          s.filter = std::move(*t.filter);
+        } else {
+          for (const auto& e : s.pending) s.filter.Add(HashKey(s.KeyOf(e), e.len));
+        }
+      }
+      s.root = t.root;
+      s.count = t.count;
+      s.lastKey = std::move(t.lastKey);
+      s.committedPages = std::move(t.pages);
+      s.ClearPending();
     }
     for (uint32_t p : ourMapPages_) pager_.Release(p);
     ourMapPages_ = maps.Pages();

@@ -89,7 +89,9 @@ class TableWriter {
 
  private:
   struct IndexState;
+  struct NewTree;
   struct ColumnMap;
+  NewTree MergeIndex(IndexState& s);
   void Load();
   uint32_t LastDataPage() const;
   void CheckWritable(bool forInsert) const;
