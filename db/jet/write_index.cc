@@ -134,9 +134,16 @@ void NodeReader::Decode(const Page& b, uint32_t page) {
   // plus one prefix per entry.
   buf_.reserve(b.size() * 2 + prefixLen * 8);
   size_t firstLen = 0, start = 0;
-  size_t capacity = b.size() - kIndexEntryStart;
-  for (size_t bit = 0; bit <= capacity && bit < (kIndexEntryStart - kIndexMaskStart) * 8; ++bit) {
-    if (!(b[kIndexMaskStart + bit / 8] & (1u << (bit % 8)))) continue;
+  size_t maxBit = std::min(b.size() - kIndexEntryStart, (kIndexEntryStart - kIndexMaskStart) * 8 - 1);
+  for (size_t bit = 0; bit <= maxBit; ++bit) {
+    // Most of the bitmap is zero: skip it a byte at a time.
+    uint8_t m = static_cast<uint8_t>(b[kIndexMaskStart + bit / 8] >> (bit % 8));
+    if (m == 0) {
+      bit |= 7;
+      continue;
+    }
+    bit += static_cast<size_t>(__builtin_ctz(m));
+    if (bit > maxBit) break;
     size_t end = bit;
     if (end <= start) ThrowCorrupt("index page " + std::to_string(page) + " has an empty entry");
     size_t rawLen = end - start;
@@ -271,23 +278,44 @@ uint32_t IndexTreeBuilder::NewPage() {
   return p;
 }
 
+// The entry before: the last one on the leaf in progress, else the one kept
+// when the previous leaf was closed or taken.
 void IndexTreeBuilder::CheckOrder(const uint8_t* key, size_t len, uint32_t ptr) {
-  if (any_ && CompareEntries(reinterpret_cast<const uint8_t*>(lastKey_.data()), lastKey_.size(), lastPtr_, key, len,
-                             ptr) >= 0)
-    ThrowCorrupt("index entries out of key order");
-  any_ = true;
+  if (!any_) {
+    any_ = true;
+    return;
+  }
+  const Level* v = levels_.empty() ? nullptr : levels_[0].get();
+  int c;
+  if (v && !v->ents.empty()) {
+    const auto& [off, keyLen] = v->ents.back();
+    const uint8_t* prev = v->stage.data() + off;
+    c = CompareEntries(prev, keyLen, GetBe32(prev + keyLen), key, len, ptr);
+  } else {
+    c = CompareEntries(reinterpret_cast<const uint8_t*>(lastKey_.data()), lastKey_.size(), lastPtr_, key, len, ptr);
+  }
+  if (c >= 0) ThrowCorrupt("index entries out of key order");
 }
 
 void IndexTreeBuilder::Add(const uint8_t* key, size_t len, uint32_t ptr) {
+  if (len > kMaxEntryBytes) throw BrenvoError(kErrFail, "An index key is too long for an index page.", kJetSource);
   CheckOrder(key, len, ptr);
-  lastKey_.assign(reinterpret_cast<const char*>(key), len);
-  lastPtr_ = ptr;
   ++count_;
-  uint8_t entry[kMaxEntryBytes];
-  if (len + 4 > sizeof entry) throw BrenvoError(kErrFail, "An index key is too long for an index page.", kJetSource);
-  std::memcpy(entry, key, len);
-  for (int k = 0; k < 4; ++k) entry[len + k] = static_cast<uint8_t>(ptr >> (24 - 8 * k));
-  Push(0, entry, len, 0);
+  if (levels_.empty()) levels_.push_back(std::make_unique<Level>());
+  Level& v = *levels_[0];
+  if (v.taken || (!v.ents.empty() && v.With(key, len) > capacity_)) {
+    uint32_t next = NewPage();
+    Close(0, next, false);
+    v.pageNo = next;
+  }
+  if (v.pageNo == 0) v.pageNo = NewPage();
+  size_t off = v.stage.size();
+  v.stage.resize(off + len + 4);
+  uint8_t* at = v.stage.data() + off;
+  std::memcpy(at, key, len);
+  for (int k = 0; k < 4; ++k) at[len + k] = static_cast<uint8_t>(ptr >> (24 - 8 * k));
+  v.ents.emplace_back(static_cast<uint32_t>(off), static_cast<uint32_t>(len));
+  v.sum += len + 4;
 }
 
 bool IndexTreeBuilder::CanTakeLeaf() const {
@@ -324,18 +352,6 @@ void IndexTreeBuilder::Push(size_t level, const uint8_t* entry, size_t keyLen, u
     levels_.back()->inner = level > 0;
   }
   Level& v = *levels_[level];
-  if (!v.inner) {
-    if (v.taken || (!v.ents.empty() && v.With(entry, keyLen) > capacity_)) {
-      uint32_t next = NewPage();
-      Close(level, next, false);
-      v.pageNo = next;
-    }
-    if (v.pageNo == 0) v.pageNo = NewPage();
-    v.Stage(entry, keyLen, 0);
-    v.last.assign(entry, entry + keyLen + 4);
-    v.lastKeyLen = keyLen;
-    return;
-  }
   if (v.held) {
     if (!v.ents.empty() && v.With(v.heldEntry.data(), v.heldKeyLen) > capacity_) {
       // The held child does not fit as an entry: it closes the page as its tail.
@@ -367,6 +383,13 @@ void IndexTreeBuilder::Close(size_t level, uint32_t next, bool finishing) {
     if (v.inner) {
       v.last = v.heldEntry;
       v.lastKeyLen = v.heldKeyLen;
+    } else {
+      const auto& [off, keyLen] = v.ents.back();
+      const uint8_t* e = v.stage.data() + off;
+      v.last.assign(e, e + keyLen + 4);
+      v.lastKeyLen = keyLen;
+      lastKey_.assign(reinterpret_cast<const char*>(e), keyLen);
+      lastPtr_ = GetBe32(e + keyLen);
     }
     Page& b = scratch_;
     b.assign(pager_.PageSize(), 0);

@@ -121,7 +121,7 @@ class IndexTreeBuilder {
   uint32_t Finish();
   const std::vector<uint32_t>& Pages() const { return pages_; }
   uint64_t Count() const { return count_; }
-  // The last entry added (key bytes).
+  // The last entry's key bytes (after Finish).
   const std::string& LastKey() const { return lastKey_; }
 
  private:

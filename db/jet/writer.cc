@@ -250,26 +250,31 @@ class KeyFilter {
  public:
   void Reset(uint64_t keys) {
     capacity_ = std::max<uint64_t>(keys, 16384);
-    uint64_t bits = 64;
+    uint64_t bits = kBlockBits;
     while (bits < capacity_ * 10 && bits < kMaxBits) bits <<= 1;
     words_.assign(bits / 64, 0);
-    mask_ = bits - 1;
+    blockMask_ = bits / kBlockBits - 1;
   }
   uint64_t Capacity() const { return capacity_; }
+  // Every bit of a key lies in one 512-bit block (one cache line), chosen
+  // by the hash; nine bits of a second hash pick each bit in it.
   void Add(uint64_t h) {
-    uint64_t step = Mix(h) | 1;
-    for (int i = 0; i < kProbes; ++i, h += step) words_[(h & mask_) >> 6] |= uint64_t{1} << (h & 63);
+    uint64_t* block = &words_[(h & blockMask_) * (kBlockBits / 64)];
+    uint64_t g = Mix(h);
+    for (int i = 0; i < kProbes; ++i, g >>= 9) block[(g & 511) >> 6] |= uint64_t{1} << (g & 63);
   }
   bool MayHave(uint64_t h) const {
     if (words_.empty()) return false;
-    uint64_t step = Mix(h) | 1;
-    for (int i = 0; i < kProbes; ++i, h += step)
-      if (!(words_[(h & mask_) >> 6] & (uint64_t{1} << (h & 63)))) return false;
+    const uint64_t* block = &words_[(h & blockMask_) * (kBlockBits / 64)];
+    uint64_t g = Mix(h);
+    for (int i = 0; i < kProbes; ++i, g >>= 9)
+      if (!(block[(g & 511) >> 6] & (uint64_t{1} << (g & 63)))) return false;
     return true;
   }
 
  private:
   static constexpr int kProbes = 7;
+  static constexpr uint64_t kBlockBits = 512;
   static constexpr uint64_t kMaxBits = uint64_t{1} << 24;
   static uint64_t Mix(uint64_t x) {
     x ^= x >> 30;
@@ -279,7 +284,7 @@ class KeyFilter {
     return x ^ (x >> 31);
   }
   std::vector<uint64_t> words_;
-  uint64_t mask_ = 0;
+  uint64_t blockMask_ = 0;
   uint64_t capacity_ = 0;
 };
 
