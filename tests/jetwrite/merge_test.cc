@@ -284,5 +284,50 @@ TEST(IndexTrees, UniqueKeysOnDiskOnlyOrPendingAreRefused) {
   EXPECT_EQ(CheckFaults(path), "");
 }
 
+TEST(IndexTrees, TreesMadeByAccessTakeNewEntries) {
+  REQUIRE_FIXTURES();
+  TempDir dir;
+  std::string path = CopyBrenvoFixture(dir, "dbMain.mdb");
+  CheckLinks(path, "sale_m");
+  auto refused = [](jet::TableWriter& t, const Row& r) {
+    try {
+      t.Insert(r);
+      return false;
+    } catch (const BrenvoError&) {
+      return true;
+    }
+  };
+  auto sale = [](int id, int day) {
+    Row r(8);
+    r[0] = int64_t{id};
+    // Numbers of the form Access's rows have, between theirs.
+    char no[32];
+    std::snprintf(no, sizeof no, "S2010%02d%02d-%06d", 1 + day % 12, 1 + day % 28, id);
+    r[1] = std::string(no);
+    r[2] = ado::DateTime{2000 + day % 20, 1 + day % 12, 1 + day % 28, 0, 0, 0};
+    r[3] = int64_t{day % 500};
+    r[4] = 1000.5 * id;
+    return r;
+  };
+  {
+    auto w = jet::JetWriter::Open(path, kBrenvoPassword);
+    auto& t = w->Table("sale_m");
+    Row dup = sale(9000, 1);
+    dup[1] = std::string("S20160509-000001");  // Access's row 1
+    EXPECT_TRUE(refused(t, dup));
+    EXPECT_TRUE(refused(t, sale(2000, 1)));
+    for (int id = 4001; id <= 7000; ++id) {
+      t.Insert(sale(id, id * 31));
+      if (id % 400 == 0) t.Commit();
+    }
+    EXPECT_TRUE(refused(t, dup));
+    w->Close();
+  }
+  EXPECT_EQ(CheckFaults(path), "");
+  CheckLinks(path, "sale_m");
+  auto db = jet::Database::Open(path, kBrenvoPassword);
+  EXPECT_EQ(db->Table("sale_m").rowCount, 7000u);
+}
+
 }  // namespace
 }  // namespace brenvo::test
