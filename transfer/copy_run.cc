@@ -16,8 +16,6 @@ constexpr const char* kOwner = "Form Form1";
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kBatchRows = 1000;
-
 std::string Elapsed(Clock::time_point from, Clock::time_point to) {
   return FormatElapsed(std::chrono::duration_cast<std::chrono::seconds>(to - from).count());
 }
@@ -192,7 +190,7 @@ class Run {
     // Rows travel to the server in batches where the target can take them;
     // a refused batch is stored again row by row, so each row still succeeds
     // or fails on its own and is reported at the Flush below.
-    writer->SetBatchRows(kBatchRows);
+    writer->SetBatchRows(kCopyBatchRows);
     const int max = expected > 0 ? expected : 0;
     c_.SetProgressMax(0, max);
     c_.SetProgressValue(0, 0);

@@ -18,6 +18,11 @@ struct CopyRunResult {
   int errorsReported = 0;     // trap messages shown
 };
 
+// Rows a target that can take batches gets at a time. A batch whose answer
+// is lost with the connection may be on the server and still be reported
+// as failed: never more rows than this.
+inline constexpr int kCopyBatchRows = 4000;
+
 CopyRunResult cmdStart_Click(Console& console, const TransferServices& services);
 
 // The zero-date repair on the CS DB before a "CS → Brenvo" run.

@@ -516,9 +516,20 @@ struct ArrayColumn {
 
 }  // namespace
 
-// The arrays of one batch, bound column-wise: each column's values side by
+struct OdbcAppender::Run {
+  std::vector<Queued> rows;
+  ArrayResult built = ArrayResult::NotSuitable;  // Stored: the arrays below are ready
+  std::vector<bool> set;                         // the columns the statement names
+  std::vector<ArrayColumn> cols;
+  std::vector<size_t> colIndex;  // cols_ position of each array
+};
+
+// The arrays of one run, bound column-wise: each column's values side by
 // side in elements of its widest value, with a length or NULL per row.
-OdbcAppender::ArrayResult OdbcAppender::SendArray(const std::vector<Queued>& rows) {
+// Plain work on the values, done on the caller's thread while the sender is
+// still busy with the batch before, so that the server waits for nothing.
+OdbcAppender::ArrayResult OdbcAppender::BuildArrays(Run& run) const {
+  const std::vector<Queued>& rows = run.rows;
   const size_t n = rows.size();
   // An unset column is a NULL (its value in the queue) where that is its default.
   auto filled = [&](const std::vector<bool>& s) {
@@ -526,11 +537,14 @@ OdbcAppender::ArrayResult OdbcAppender::SendArray(const std::vector<Queued>& row
     for (size_t i = 0; i < f.size(); ++i) f[i] = f[i] || nullDefault_[i];
     return f;
   };
-  const std::vector<bool> set = filled(rows.front().set);
+  run.set = filled(rows.front().set);
+  const std::vector<bool>& set = run.set;
   for (const auto& q : rows)
     if (q.set != rows.front().set && filled(q.set) != set) return ArrayResult::NotSuitable;
-  std::vector<ArrayColumn> cols;
-  std::vector<size_t> colIndex;
+  std::vector<ArrayColumn>& cols = run.cols;
+  std::vector<size_t>& colIndex = run.colIndex;
+  cols.clear();
+  colIndex.clear();
   size_t total = 0;
   for (size_t i = 0; i < cols_.size(); ++i) {
     if (!set[i]) continue;
@@ -586,6 +600,13 @@ OdbcAppender::ArrayResult OdbcAppender::SendArray(const std::vector<Queued>& row
     col.texts.clear();
   }
 
+  return ArrayResult::Stored;
+}
+
+OdbcAppender::ArrayResult OdbcAppender::ExecArrays(Run& run, bool chain) {
+  const size_t n = run.rows.size();
+  const std::vector<bool>& set = run.set;
+  const std::vector<ArrayColumn>& cols = run.cols;
   SQLHSTMT s;
   auto it = arrayInserts_.find(set);
   if (it != arrayInserts_.end()) {
@@ -600,7 +621,10 @@ OdbcAppender::ArrayResult OdbcAppender::SendArray(const std::vector<Queued>& row
     const std::string sql = "INSERT INTO " + QuoteName(table_) + " (" + names + ") VALUES (" + marks + ")";
     StmtHandle h = NewStatement(dbc_);
     std::u16string w = Utf8ToUtf16(sql);
-    if (!Ok(SQLPrepareW(h.get(), W(w), static_cast<SQLINTEGER>(w.size())))) return ArrayResult::NotSuitable;
+    if (!Ok(SQLPrepareW(h.get(), W(w), static_cast<SQLINTEGER>(w.size())))) {
+      EndChain();
+      return ArrayResult::NotSuitable;
+    }
     s = h.get();
     arrayInserts_.emplace(set, std::move(h));
   }
@@ -638,14 +662,18 @@ OdbcAppender::ArrayResult OdbcAppender::SendArray(const std::vector<Queued>& row
   if (!bound) {
     unbind();
     arrayInserts_.erase(set);
+    EndChain();
     return ArrayResult::NotSuitable;
   }
   // The driver may go on past a refused row; the transaction makes the
-  // batch all or nothing whatever it does.
-  if (!Exec("START TRANSACTION")) {
+  // batch all or nothing whatever it does. Where another array follows at
+  // once, its transaction is begun by this one's commit (one round trip
+  // less per batch).
+  if (!inTxn_ && !Exec("START TRANSACTION")) {
     unbind();
     return ArrayResult::Refused;
   }
+  inTxn_ = true;
   const SQLRETURN rc = SQLExecute(s);
   bool ok = Ok(rc);
   if (ok && rc == SQL_SUCCESS_WITH_INFO) {
@@ -653,9 +681,21 @@ OdbcAppender::ArrayResult OdbcAppender::SendArray(const std::vector<Queued>& row
       if (st == SQL_PARAM_ERROR || st == SQL_PARAM_DIAG_UNAVAILABLE) ok = false;
   }
   unbind();
-  if (ok && Exec("COMMIT")) return ArrayResult::Stored;
+  if (ok && Exec(chain ? "COMMIT AND CHAIN" : "COMMIT")) {
+    inTxn_ = chain;
+    return ArrayResult::Stored;
+  }
+  inTxn_ = false;
   Exec("ROLLBACK");
   return ArrayResult::Refused;
+}
+
+// Every other way of storing rows runs in autocommit: a transaction begun
+// for an array that then could not be used is closed first.
+void OdbcAppender::EndChain() {
+  if (!inTxn_) return;
+  inTxn_ = false;
+  Exec("COMMIT");
 }
 
 void OdbcAppender::SendLiterals(const std::vector<Queued>& rows, std::vector<RowFailure>& refused) {
@@ -713,34 +753,63 @@ size_t OdbcAppender::RunEnd(const std::vector<Queued>& rows, size_t from) const 
 
 // A run too wide for one array (a few long memos among short rows make every
 // element as wide as the longest) goes in halves.
-void OdbcAppender::SendRun(const std::vector<Queued>& run, std::vector<RowFailure>& refused) {
-  switch (SendArray(run)) {
+void OdbcAppender::SendRun(Run& run, bool chain, std::vector<RowFailure>& refused) {
+  switch (run.built) {
     case ArrayResult::Stored:
-      break;
-    case ArrayResult::Refused:
-      Replay(run, 0, run.size(), refused);
-      break;
+      switch (ExecArrays(run, chain)) {
+        case ArrayResult::Stored:
+          return;
+        case ArrayResult::NotSuitable:
+          SendLiterals(run.rows, refused);
+          return;
+        default:
+          Replay(run.rows, 0, run.rows.size(), refused);
+          return;
+      }
     case ArrayResult::TooWide: {
-      const auto half = run.begin() + static_cast<std::ptrdiff_t>(run.size() / 2);
-      SendRun(std::vector<Queued>(run.begin(), half), refused);
-      SendRun(std::vector<Queued>(half, run.end()), refused);
-      break;
+      const auto half = run.rows.begin() + static_cast<std::ptrdiff_t>(run.rows.size() / 2);
+      Run parts[2];
+      parts[0].rows.assign(run.rows.begin(), half);
+      parts[1].rows.assign(half, run.rows.end());
+      for (Run& part : parts) part.built = BuildArrays(part);
+      SendRun(parts[0], parts[1].built == ArrayResult::Stored, refused);
+      SendRun(parts[1], chain, refused);
+      return;
     }
-    case ArrayResult::NotSuitable:
-      SendLiterals(run, refused);
-      break;
+    default:
+      SendLiterals(run.rows, refused);
+      return;
   }
 }
 
-void OdbcAppender::SendBatch(const std::vector<Queued>& rows) {
-  std::vector<RowFailure> refused;
+std::vector<OdbcAppender::Run> OdbcAppender::MakeRuns(std::vector<Queued>&& rows) const {
+  std::vector<Run> runs;
   for (size_t from = 0; from < rows.size();) {
     const size_t to = RunEnd(rows, from);
-    std::vector<Queued> part;
-    if (from > 0 || to < rows.size()) part.assign(rows.begin() + static_cast<std::ptrdiff_t>(from),
-                                                  rows.begin() + static_cast<std::ptrdiff_t>(to));
-    SendRun(part.empty() ? rows : part, refused);
+    Run& run = runs.emplace_back();
+    if (from == 0 && to == rows.size()) run.rows = std::move(rows);
+    else run.rows.assign(std::make_move_iterator(rows.begin() + static_cast<std::ptrdiff_t>(from)),
+                         std::make_move_iterator(rows.begin() + static_cast<std::ptrdiff_t>(to)));
+    run.built = BuildArrays(run);
     from = to;
+  }
+  return runs;
+}
+
+void OdbcAppender::SendBatch(std::vector<Run>& runs) {
+  std::vector<RowFailure> refused;
+  for (size_t i = 0; i < runs.size(); ++i) {
+    // Chain into the next array only where one surely follows: the next run
+    // of this batch, or the first of a batch already handed over (the caller
+    // cannot take it back, so the sender will go on with it).
+    bool chain = false;
+    if (i + 1 < runs.size()) {
+      chain = runs[i + 1].built == ArrayResult::Stored;
+    } else {
+      std::lock_guard<std::mutex> lock(mu_);
+      chain = haveJob_ && !jobRuns_.empty() && jobRuns_.front().built == ArrayResult::Stored;
+    }
+    SendRun(runs[i], chain, refused);
   }
   if (!refused.empty()) {
     std::lock_guard<std::mutex> lock(mu_);
@@ -753,18 +822,25 @@ void OdbcAppender::SenderLoop() {
   for (;;) {
     cv_.wait(lock, [this] { return haveJob_ || stop_; });
     if (!haveJob_) return;
-    std::vector<Queued> rows = std::move(jobRows_);
-    lock.unlock();
-    SendBatch(rows);
-    lock.lock();
+    std::vector<Run> runs = std::move(jobRuns_);
+    jobRuns_.clear();
     haveJob_ = false;
+    sending_ = true;
+    cv_.notify_all();  // the caller may hand over the next batch now
+    lock.unlock();
+    SendBatch(runs);
+    lock.lock();
+    // Freeing a batch's values takes as long as building its arrays: the
+    // caller does it while this thread sends the next one.
+    for (Run& r : runs) doneRuns_.push_back(std::move(r));
+    sending_ = false;
     cv_.notify_all();
   }
 }
 
 void OdbcAppender::WaitForSender() {
   std::unique_lock<std::mutex> lock(mu_);
-  cv_.wait(lock, [this] { return !haveJob_; });
+  cv_.wait(lock, [this] { return !haveJob_ && !sending_; });
 }
 
 void OdbcAppender::StopSender() {
@@ -780,11 +856,19 @@ void OdbcAppender::StopSender() {
 
 void OdbcAppender::StoreBatch() {
   if (queue_.empty()) return;
-  session_->WaitIdle();
+  std::vector<Run> runs = MakeRuns(std::move(queue_));
+  // Others on the connection finish first; this record set's own sender may
+  // still be storing the batch before: this one waits in its slot.
+  for (SessionChild* c : session_->children)
+    if (c != this) c->WaitIdle();
   if (!sender_.joinable()) sender_ = std::thread([this] { SenderLoop(); });
+  std::vector<Run> done;
   {
-    std::lock_guard<std::mutex> lock(mu_);
-    jobRows_ = std::move(queue_);
+    std::unique_lock<std::mutex> lock(mu_);
+    cv_.wait(lock, [this] { return !haveJob_; });
+    jobRuns_ = std::move(runs);
+    done = std::move(doneRuns_);
+    doneRuns_.clear();
     haveJob_ = true;
   }
   cv_.notify_all();

@@ -23,8 +23,9 @@
 // unset column as DEFAULT; InnoDB runs the statement as a whole). Tables of
 // other engines are not batched.
 // A full batch is sent by a thread of the record set's own while the caller
-// fills the next one; at most one batch is on its way, and everything else
-// the record set does on the connection waits for it first.
+// fills the next one and builds its arrays; one batch is being stored and at
+// most one more waits for the sender, and everything else the record set
+// does on the connection waits until both are done.
 #pragma once
 
 #include <condition_variable>
@@ -176,11 +177,15 @@ class OdbcAppender : public ado::Recordset, public SessionChild {
   bool AppendLiteralRow(const std::vector<ado::Value>& values, const std::vector<bool>& set, std::string& out) const;
   bool AppendLiteral(const ado::Value& v, const Column& col, std::string& out) const;
   void StoreBatch();
-  void SendBatch(const std::vector<Queued>& rows);
   size_t RunEnd(const std::vector<Queued>& rows, size_t from) const;
   enum class ArrayResult { Stored, Refused, TooWide, NotSuitable };
-  void SendRun(const std::vector<Queued>& run, std::vector<RowFailure>& refused);
-  ArrayResult SendArray(const std::vector<Queued>& rows);
+  struct Run;  // a run of alike rows of a batch, with its parameter arrays
+  std::vector<Run> MakeRuns(std::vector<Queued>&& rows) const;
+  ArrayResult BuildArrays(Run& run) const;
+  ArrayResult ExecArrays(Run& run, bool chain);
+  void EndChain();
+  void SendBatch(std::vector<Run>& runs);
+  void SendRun(Run& run, bool chain, std::vector<RowFailure>& refused);
   void SendLiterals(const std::vector<Queued>& rows, std::vector<RowFailure>& refused);
   void Replay(const std::vector<Queued>& rows, size_t from, size_t to, std::vector<RowFailure>& refused);
   bool Exec(const std::string& sql);
@@ -212,13 +217,16 @@ class OdbcAppender : public ado::Recordset, public SessionChild {
   // set size stays with it, so the one-row statements are kept apart).
   std::map<std::vector<bool>, StmtHandle> arrayInserts_;
 
-  // The sender: one batch handed over at a time.
+  // The sender: one batch being stored, one more handed over and waiting.
   std::thread sender_;
   std::mutex mu_;
   std::condition_variable cv_;
-  bool haveJob_ = false;  // a batch handed over and not yet stored
+  bool haveJob_ = false;  // a batch handed over and not yet taken by the sender
+  bool sending_ = false;  // the sender is storing a batch
+  bool inTxn_ = false;    // sender only: a transaction is open (begun by COMMIT AND CHAIN)
   bool stop_ = false;
-  std::vector<Queued> jobRows_;
+  std::vector<Run> jobRuns_;
+  std::vector<Run> doneRuns_;  // the batch last stored, for the caller to free
   std::vector<RowFailure> failures_;  // guarded by mu_ while the sender runs
 };
 
