@@ -79,6 +79,13 @@ void WalkNode(const Pager& pager, uint32_t page, int depth, std::unordered_set<u
 
 size_t CommonPrefix(const uint8_t* a, size_t la, const uint8_t* b, size_t lb) {
   size_t n = std::min(la, lb), i = 0;
+  // Eight bytes at a time: sorted neighbours share long prefixes.
+  for (; i + 8 <= n; i += 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a + i, 8);
+    std::memcpy(&y, b + i, 8);
+    if (x != y) return i + static_cast<size_t>(__builtin_ctzll(x ^ y)) / 8;
+  }
   while (i < n && a[i] == b[i]) ++i;
   return i;
 }
@@ -301,6 +308,21 @@ void IndexTreeBuilder::Add(const uint8_t* key, size_t len, uint32_t ptr) {
   if (len > kMaxEntryBytes) throw BrenvoError(kErrFail, "An index key is too long for an index page.", kJetSource);
   CheckOrder(key, len, ptr);
   ++count_;
+  uint8_t ptrBytes[4];
+  for (int k = 0; k < 4; ++k) ptrBytes[k] = static_cast<uint8_t>(ptr >> (24 - 8 * k));
+  StageLeaf(key, len, ptrBytes);
+}
+
+void IndexTreeBuilder::AddRun(const NodeReader& r, size_t from, size_t to) {
+  if (from >= to) return;
+  // Order is checked where the run meets what came before; inside it, the
+  // leaf's own order stands.
+  CheckOrder(r.Key(from), r.KeyLen(from), r.Ptr(from));
+  count_ += to - from;
+  for (size_t i = from; i < to; ++i) StageLeaf(r.Key(i), r.KeyLen(i), r.Key(i) + r.KeyLen(i));
+}
+
+void IndexTreeBuilder::StageLeaf(const uint8_t* key, size_t len, const uint8_t* ptrBytes) {
   if (levels_.empty()) levels_.push_back(std::make_unique<Level>());
   Level& v = *levels_[0];
   if (v.taken || (!v.ents.empty() && v.With(key, len) > capacity_)) {
@@ -313,7 +335,7 @@ void IndexTreeBuilder::Add(const uint8_t* key, size_t len, uint32_t ptr) {
   v.stage.resize(off + len + 4);
   uint8_t* at = v.stage.data() + off;
   std::memcpy(at, key, len);
-  for (int k = 0; k < 4; ++k) at[len + k] = static_cast<uint8_t>(ptr >> (24 - 8 * k));
+  std::memcpy(at + len, ptrBytes, 4);
   v.ents.emplace_back(static_cast<uint32_t>(off), static_cast<uint32_t>(len));
   v.sum += len + 4;
 }

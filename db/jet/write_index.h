@@ -110,6 +110,8 @@ class IndexTreeBuilder {
   // Entries must come in strictly ascending order; a step back throws, as
   // it means a damaged tree was read.
   void Add(const uint8_t* key, size_t len, uint32_t ptr);
+  // Entries [from, to) of a decoded leaf, in the leaf's order.
+  void AddRun(const NodeReader& reader, size_t from, size_t to);
   // Whether a whole leaf can go in as it is now: the page in progress is
   // empty or full enough to be closed early.
   bool CanTakeLeaf() const;
@@ -126,6 +128,7 @@ class IndexTreeBuilder {
 
  private:
   struct Level;
+  void StageLeaf(const uint8_t* key, size_t len, const uint8_t* ptrBytes);
   void Push(size_t level, const uint8_t* entry, size_t keyLen, uint32_t child);
   void Close(size_t level, uint32_t next, bool finishing);
   void CheckOrder(const uint8_t* key, size_t len, uint32_t ptr);

@@ -787,9 +787,21 @@ TableWriter::NewTree TableWriter::MergeIndex(IndexState& s) {
             b.TakeLeaf(std::move(bytes), nr);
             return;
           }
-          for (size_t i = 0; i < c; ++i) {
-            while (pi < n && before(i)) addPending(pend[pi++]);
-            b.Add(nr.Key(i), nr.KeyLen(i), nr.Ptr(i));
+          // Runs of old entries between two new ones go in together; the
+          // run's end is found by bisecting the leaf.
+          size_t i = 0;
+          while (i < c) {
+            size_t lo = i, hi = c;
+            if (pi < n) {
+              while (lo < hi) {
+                size_t mid = lo + (hi - lo) / 2;
+                if (before(mid)) hi = mid;
+                else lo = mid + 1;
+              }
+            }
+            b.AddRun(nr, i, hi);
+            i = hi;
+            while (i < c && pi < n && before(i)) addPending(pend[pi++]);
           }
         },
         nullptr);
