@@ -318,6 +318,7 @@ struct TableWriter::IndexState {
 
   // Entries since the last durable point: keys packed in one buffer.
   struct Entry {
+    uint64_t head;  // the first 8 key bytes big-endian, zeros after a short key
     uint32_t off;
     uint32_t len;
     uint32_t ptr;  // page << 8 | row
@@ -334,6 +335,8 @@ struct TableWriter::IndexState {
 
   const uint8_t* KeyOf(const Entry& e) const { return reinterpret_cast<const uint8_t*>(arena.data()) + e.off; }
   bool Less(const Entry& a, const Entry& b) const {
+    // Zero padding only ties a short key with a longer one, never misorders.
+    if (a.head != b.head) return a.head < b.head;
     return CompareEntries(KeyOf(a), a.len, a.ptr, KeyOf(b), b.len, b.ptr) < 0;
   }
 
@@ -379,7 +382,9 @@ struct TableWriter::IndexState {
   }
 
   void Append(uint32_t ptr) {
-    Entry e{static_cast<uint32_t>(arena.size()), static_cast<uint32_t>(key.size()), ptr,
+    uint64_t head = 0;
+    for (size_t i = 0; i < 8; ++i) head = (head << 8) | (i < key.size() ? key[i] : 0);
+    Entry e{head, static_cast<uint32_t>(arena.size()), static_cast<uint32_t>(key.size()), ptr,
             static_cast<uint32_t>(keyHash)};
     arena.append(reinterpret_cast<const char*>(key.data()), key.size());
     if (sorted && !pending.empty() && Less(e, pending.back())) sorted = false;
