@@ -397,11 +397,19 @@ struct TableWriter::IndexState {
       SlotInsert(static_cast<uint32_t>(pending.size() - 1));
     }
   }
-  void ClearPending() {
+  // release: also the buffers, so that a table whose copy is done keeps
+  // nothing of its last interval while the next tables are copied (within
+  // a copy they are kept: growing them anew each interval scatters the heap).
+  void ClearPending(bool release) {
     arena.clear();
     pending.clear();
-    sorted = true;
     std::fill(slots.begin(), slots.end(), 0);
+    if (release) {
+      std::string().swap(arena);
+      std::vector<Entry>().swap(pending);
+      std::vector<uint32_t>().swap(slots);
+    }
+    sorted = true;
   }
 };
 
@@ -713,7 +721,7 @@ void TableWriter::Insert(const std::vector<std::optional<ado::Value>>& values) {
   autoNumber_ = newAuto;
   ++rowCount_;
   dirty_ = true;
-  if (++sinceDurable_ >= JetWriter::kDurableRows) Commit();
+  if (++sinceDurable_ >= JetWriter::kDurableRows) CommitPoint(true);
 }
 
 void TableWriter::DeleteAll() {
@@ -728,7 +736,7 @@ void TableWriter::DeleteAll() {
   lvalPages_.clear();
   // The committed trees' pages are released by the durable point below.
   for (auto& s : indexes_) {
-    s.ClearPending();
+    s.ClearPending(true);
     s.root = 0;
     s.count = 0;
     s.lastKey.clear();
@@ -761,6 +769,10 @@ TableWriter::NewTree TableWriter::MergeIndex(IndexState& s) {
   if (!s.sorted) std::sort(pend.begin(), pend.end(), [&](const auto& a, const auto& b) { return s.Less(a, b); });
   uint64_t total = s.count + pend.size();
   if (s.filterOn && total > s.filter.Capacity()) {
+    // The old filter goes first (no row is checked during the merge), so
+    // the two never take memory at once.
+    s.filter = KeyFilter{};
+    s.filterOn = false;
     out.filter.emplace();
     out.filter->Reset(2 * total);
   }
@@ -819,7 +831,9 @@ TableWriter::NewTree TableWriter::MergeIndex(IndexState& s) {
   return out;
 }
 
-void TableWriter::Commit() {
+void TableWriter::Commit() { CommitPoint(false); }
+
+void TableWriter::CommitPoint(bool moreToCome) {
   if (!dirty_) return;
   if (failed_) CheckWritable(false);
   try {
@@ -903,18 +917,17 @@ void TableWriter::Commit() {
       NewTree& t = trees[k];
       if (!t.kept)
         for (uint32_t p : s.committedPages) pager_.Release(p);
-      if (s.filterOn) {
-        if (t.filter) {
-          s.filter = std::move(*t.filter);
-        } else {
-          for (const auto& e : s.pending) s.filter.Add(HashKey(s.KeyOf(e), e.len));
-        }
+      if (t.filter) {
+        s.filter = std::move(*t.filter);
+        s.filterOn = true;
+      } else if (s.filterOn) {
+        for (const auto& e : s.pending) s.filter.Add(HashKey(s.KeyOf(e), e.len));
       }
       s.root = t.root;
       s.count = t.count;
       s.lastKey = std::move(t.lastKey);
       s.committedPages = std::move(t.pages);
-      s.ClearPending();
+      s.ClearPending(!moreToCome);
     }
     for (uint32_t p : ourMapPages_) pager_.Release(p);
     ourMapPages_ = maps.Pages();

@@ -92,6 +92,8 @@ class TableWriter {
   struct NewTree;
   struct ColumnMap;
   NewTree MergeIndex(IndexState& s);
+  // moreToCome: the interval's durable point, rows of the same copy follow.
+  void CommitPoint(bool moreToCome);
   void Load();
   uint32_t LastDataPage() const;
   void CheckWritable(bool forInsert) const;
