@@ -16,6 +16,10 @@ size_t g_sliceRows = 5000;
 
 // Batches stay well under the server's smallest usual packet limit.
 constexpr size_t kMaxBatchBytes = 1 << 20;
+// Values longer than this go in a run of their own; the arrays of one run
+// never take more than kMaxArrayBytes (else the run goes in halves).
+constexpr size_t kWideValue = 2048;
+constexpr size_t kMaxArrayBytes = size_t{8} << 20;
 
 constexpr const char* kAdoSource = "ADODB.Recordset";
 
@@ -571,7 +575,7 @@ OdbcAppender::ArrayResult OdbcAppender::BuildArrays(Run& run) const {
       c.width = 8;
     }
     total += c.width * n;
-    if (total > (size_t{32} << 20) && n > 1) return ArrayResult::TooWide;
+    if (total > kMaxArrayBytes && n > 1) return ArrayResult::TooWide;
     cols.push_back(std::move(c));
     colIndex.push_back(i);
   }
@@ -733,12 +737,24 @@ size_t OdbcAppender::RunEnd(const std::vector<Queued>& rows, size_t from) const 
     for (size_t i = 0; i < f.size(); ++i) f[i] = f[i] || nullDefault_[i];
     return f;
   };
+  // Every element of an array is as wide as the column's longest value: a
+  // row with a long text or binary value goes in a run of its own, so that a
+  // few long memos do not make the arrays of thousands of rows huge.
+  auto wide = [](const Queued& q) {
+    for (const ado::Value& v : q.values) {
+      if (const auto* t = std::get_if<std::string>(&v); t && t->size() > kWideValue) return true;
+      if (const auto* b = std::get_if<ado::Bytes>(&v); b && b->size() > kWideValue) return true;
+    }
+    return false;
+  };
+  if (wide(rows[from])) return from + 1;
   const std::vector<bool> set = filled(rows[from].set);
   std::vector<Kind> kinds(cols_.size(), Kind::None);
   size_t to = from;
   for (; to < rows.size(); ++to) {
     const Queued& q = rows[to];
     if (q.set != rows[from].set && filled(q.set) != set) break;
+    if (to > from && wide(q)) break;
     bool alike = true;
     for (size_t i = 0; i < cols_.size() && alike; ++i) {
       const Kind k = KindOf(q.values[i]);
