@@ -253,7 +253,9 @@ TEST(IndexTrees, UniqueKeysOnDiskOnlyOrPendingAreRefused) {
     EXPECT_TRUE(refused(t, r));
     // New keys between the committed ones are taken.
     for (int id = 1; id < 400; id += 2) t.Insert(Item(id));
-    // A key of this interval, not on disk yet.
+    // Keys of this interval, not on disk yet: the last one, an earlier one.
+    EXPECT_TRUE(refused(t, Item(399)));
+    EXPECT_TRUE(refused(t, Item(201)));
     r = Item(6001);
     r[1] = NameOf(201);
     EXPECT_TRUE(refused(t, r));
