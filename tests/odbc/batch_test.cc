@@ -87,6 +87,45 @@ TEST_P(OdbcBatchTest, ARefusedRowCostsItselfAloneAndNothingIsStoredTwice) {
   }
 }
 
+// Batches handed over while the one before is still on its way go in one
+// chain of transactions; refused batches, long values that go alone and rows
+// that set other columns break the chain, and none of it may leave a
+// transaction open behind the record set.
+TEST_P(OdbcBatchTest, ChainedBatchesKeepEachRowOnItsOwnAndLeaveNothingUncommitted) {
+  Root("CREATE TABLE c (id INT PRIMARY KEY, s VARCHAR(8), t MEDIUMTEXT, x INT DEFAULT 7) ENGINE=InnoDB");
+  const std::string longText(5000, 'L');
+  auto w = conn_->OpenTable("c", ado::OpenMode::Append);
+  w->SetBatchRows(50);
+  std::vector<long long> expectFailed;
+  int64_t stored = 0;
+  for (int64_t i = 0; i < 1500; ++i) {
+    w->AddNew();
+    const bool dup = i == 260 || i == 1111;  // repeat keys of the batches before
+    w->SetValue(0, dup ? i - 55 : i);
+    w->SetValue(1, i == 333 ? std::string("아홉 글자는 넘친다") : "행" + std::to_string(i));
+    if (i % 97 == 0) w->SetValue(2, longText);
+    if (i >= 600 && i < 640) w->SetValue(3, int64_t{1});
+    w->Update();
+    if (dup || i == 333) expectFailed.push_back(i);
+    else ++stored;
+  }
+  const auto failures = w->Flush();
+  ASSERT_EQ(failures.size(), expectFailed.size());
+  for (size_t f = 0; f < failures.size(); ++f) EXPECT_EQ(failures[f].row, expectFailed[f]);
+  const auto seen = Seen("COUNT(*), SUM(t IS NOT NULL), SUM(x = 1), SUM(LENGTH(t)) FROM `" + db_ + "`.c");
+  EXPECT_EQ(seen.at(0).at(0), std::to_string(stored));
+  EXPECT_EQ(seen.at(0).at(1), "16");
+  EXPECT_EQ(seen.at(0).at(2), "40");
+  EXPECT_EQ(seen.at(0).at(3), std::to_string(16 * 5000));
+  // The connection is back in autocommit: a statement after the batches is
+  // seen by everyone at once, before and after the record set is closed.
+  conn_->Execute("INSERT INTO c (id) VALUES (99999)");
+  EXPECT_EQ(Seen("COUNT(*) FROM `" + db_ + "`.c WHERE id = 99999").at(0).at(0), "1");
+  w->Close();
+  conn_->Execute("INSERT INTO c (id) VALUES (99998)");
+  EXPECT_EQ(Seen("COUNT(*) FROM `" + db_ + "`.c").at(0).at(0), std::to_string(stored + 2));
+}
+
 TEST_P(OdbcBatchTest, BatchesThatDoNotFitOneArrayStoreEveryValueAsGiven) {
   Root("CREATE TABLE m (id INT PRIMARY KEY, i INT DEFAULT 5, d DOUBLE, s VARCHAR(20) DEFAULT '기본', t MEDIUMTEXT)");
   std::string memo;
