@@ -22,17 +22,38 @@ namespace {
 constexpr int kRows = 4000;
 constexpr int kDurableEvery = 150;
 
+using Row = std::vector<std::optional<ado::Value>>;
+
+// schedules: its primary key alone, keys ascending.
+Row Schedule(int i) {
+  Row r(5);
+  r[0] = ado::Value(int64_t{i});
+  r[2] = ado::Value("행 " + std::to_string(i));
+  if (i % 40 == 0) r[3] = ado::Value(std::string(6000, 'm'));
+  return r;
+}
+
+// sale_m: four indexes; but for the primary key every new key falls between
+// committed ones, so each durable point rewrites their leaves.
+Row Sale(int i) {
+  Row r(8);
+  r[0] = ado::Value(int64_t{i});
+  r[1] = ado::Value("S" + std::to_string(10000 + (i * 7919) % 10007) + "-" + std::to_string(i));
+  r[2] = ado::Value(ado::DateTime{2000 + i % 25, 1 + i % 12, 1 + i % 28, 0, 0, 0});
+  r[3] = ado::Value(int64_t{i % 37});
+  r[4] = ado::Value(1.5 * i);
+  if (i % 40 == 0) r[7] = ado::Value(std::string(6000, 'm'));
+  return r;
+}
+
 // The child: appends rows 1..kRows, reporting each durable point's row count.
-[[noreturn]] void ImportUntilKilled(const std::string& path, int reportFd) {
+[[noreturn]] void ImportUntilKilled(const std::string& path, const std::string& table, Row (*make)(int),
+                                    int reportFd) {
   try {
     auto w = jet::JetWriter::Open(path, kBrenvoPassword);
-    auto& t = w->Table("schedules");
+    auto& t = w->Table(table);
     for (int i = 1; i <= kRows; ++i) {
-      std::vector<std::optional<ado::Value>> r(5);
-      r[0] = ado::Value(int64_t{i});
-      r[2] = ado::Value("행 " + std::to_string(i));
-      if (i % 40 == 0) r[3] = ado::Value(std::string(6000, 'm'));
-      t.Insert(r);
+      t.Insert(make(i));
       if (i % kDurableEvery == 0) {
         t.Commit();
         int n = i;
@@ -48,9 +69,9 @@ constexpr int kDurableEvery = 150;
   _exit(0);
 }
 
-std::set<int64_t> StoredIds(const std::string& path) {
+std::set<int64_t> StoredIds(const std::string& path, const std::string& table) {
   auto db = jet::Database::Open(path, kBrenvoPassword);
-  const auto& t = db->Table("schedules");
+  const auto& t = db->Table(table);
   jet::TableScan scan(db->File(), t);
   jet::RowBytes row;
   std::vector<uint8_t> scratch;
@@ -62,10 +83,9 @@ std::set<int64_t> StoredIds(const std::string& path) {
   return ids;
 }
 
-TEST(CrashSafety, AWriterKilledAtAnyMomentLeavesASoundPrefix) {
-  REQUIRE_FIXTURES();
-  std::mt19937 rng(20261208);
-  for (int round = 0; round < 30; ++round) {
+void KillLoop(const std::string& table, Row (*make)(int), int rounds, uint32_t seed) {
+  std::mt19937 rng(seed);
+  for (int round = 0; round < rounds; ++round) {
     TempDir dir;
     std::string path = CopyBrenvoFixture(dir, "empty-dbMain.mdb");
     int fds[2];
@@ -74,7 +94,7 @@ TEST(CrashSafety, AWriterKilledAtAnyMomentLeavesASoundPrefix) {
     ASSERT_GE(pid, 0);
     if (pid == 0) {
       close(fds[0]);
-      ImportUntilKilled(path, fds[1]);
+      ImportUntilKilled(path, table, make, fds[1]);
     }
     close(fds[1]);
     usleep(static_cast<useconds_t>(rng() % 250000));
@@ -86,7 +106,7 @@ TEST(CrashSafety, AWriterKilledAtAnyMomentLeavesASoundPrefix) {
     close(fds[0]);
 
     EXPECT_EQ(CheckFaults(path), "") << "round " << round;
-    std::set<int64_t> ids = StoredIds(path);
+    std::set<int64_t> ids = StoredIds(path, table);
     EXPECT_GE(static_cast<int>(ids.size()), durable) << "round " << round;
     // A prefix: 1..n without gaps.
     if (!ids.empty()) {
@@ -95,12 +115,20 @@ TEST(CrashSafety, AWriterKilledAtAnyMomentLeavesASoundPrefix) {
     }
     // Rows go on at the next open.
     auto w = jet::JetWriter::Open(path, kBrenvoPassword);
-    std::vector<std::optional<ado::Value>> r(5);
-    r[0] = ado::Value(int64_t{kRows + 1});
-    w->Table("schedules").Insert(r);
+    w->Table(table).Insert(make(kRows + 1));
     w->Close();
     EXPECT_EQ(CheckFaults(path), "") << "round " << round;
   }
+}
+
+TEST(CrashSafety, AWriterKilledAtAnyMomentLeavesASoundPrefix) {
+  REQUIRE_FIXTURES();
+  KillLoop("schedules", Schedule, 30, 20261208);
+}
+
+TEST(CrashSafety, AWriterKilledWhileMergingIndexesLeavesASoundPrefix) {
+  REQUIRE_FIXTURES();
+  KillLoop("sale_m", Sale, 20, 4);
 }
 
 }  // namespace
