@@ -175,10 +175,10 @@ void NodeReader::Decode(const Page& b, uint32_t page) {
 namespace {
 
 void VisitLeaves(const Pager& pager, uint32_t page, int depth, const std::function<void(uint32_t, Page&)>& leaf,
-                 std::vector<uint32_t>* pages, NodeReader& reader) {
+                 std::vector<uint32_t>* pages, NodeReader& reader, Page& b) {
   if (depth > kMaxDepth) ThrowCorrupt("index tree too deep");
   if (page == 0 || page >= pager.PageCount()) ThrowCorrupt("index page number out of range");
-  Page b = pager.Read(page);
+  pager.ReadInto(page, b);
   if (b[0] != kPageIndexNode && b[0] != kPageIndexLeaf)
     ThrowCorrupt("index page " + std::to_string(page) + " has the wrong type");
   if (pages) pages->push_back(page);
@@ -191,7 +191,7 @@ void VisitLeaves(const Pager& pager, uint32_t page, int depth, const std::functi
   children.reserve(reader.Count() + 1);
   for (size_t i = 0; i < reader.Count(); ++i) children.push_back(reader.Child(i));
   if (reader.Tail() != 0) children.push_back(reader.Tail());
-  for (uint32_t c : children) VisitLeaves(pager, c, depth + 1, leaf, pages, reader);
+  for (uint32_t c : children) VisitLeaves(pager, c, depth + 1, leaf, pages, reader, b);
 }
 
 }  // namespace
@@ -199,15 +199,19 @@ void VisitLeaves(const Pager& pager, uint32_t page, int depth, const std::functi
 void ForEachLeaf(const Pager& pager, uint32_t root, const std::function<void(uint32_t, Page&)>& leaf,
                  std::vector<uint32_t>* pages) {
   NodeReader reader;
-  VisitLeaves(pager, root, 0, leaf, pages, reader);
+  // One buffer for every page: an inner node is done with once its
+  // children are listed; a leaf callback may take the bytes away.
+  Page b;
+  VisitLeaves(pager, root, 0, leaf, pages, reader, b);
 }
 
 bool IndexHasKey(const Pager& pager, uint32_t root, const uint8_t* key, size_t len) {
   NodeReader r;
+  Page b;
   uint32_t page = root;
   for (int depth = 0; depth <= kMaxDepth; ++depth) {
     if (page == 0 || page >= pager.PageCount()) ThrowCorrupt("index page number out of range");
-    Page b = pager.Read(page);
+    pager.ReadInto(page, b);
     r.Decode(b, page);
     if (!r.Inner()) {
       for (size_t i = 0; i < r.Count(); ++i) {

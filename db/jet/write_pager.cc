@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -33,7 +34,15 @@ Pager::Pager(int fd, std::string path, uint32_t pageSize, uint32_t encryptionKey
 Pager::~Pager() { ::close(fd_); }
 
 Page Pager::Read(uint32_t page) const {
-  Page out(pageSize_, 0);
+  Page out;
+  ReadInto(page, out);
+  return out;
+}
+
+void Pager::ReadInto(uint32_t page, Page& out) const {
+  // Resized only when needed: a buffer used page after page is neither
+  // allocated nor cleared again before the read fills it.
+  if (out.size() != pageSize_) out.resize(pageSize_);
   size_t done = 0;
   off_t at = static_cast<off_t>(page) * pageSize_;
   while (done < out.size()) {
@@ -42,13 +51,15 @@ Page Pager::Read(uint32_t page) const {
     if (n < 0) ThrowCorrupt("page " + std::to_string(page) + " cannot be read");
     if (n == 0) {
       // An allocated page not written yet reads as zeros.
-      if (page < pageCount_) return Page(pageSize_, 0);
+      if (page < pageCount_) {
+        std::fill(out.begin(), out.end(), 0);
+        return;
+      }
       ThrowCorrupt("page " + std::to_string(page) + " beyond the end of the file");
     }
     done += static_cast<size_t>(n);
   }
   Crypt(encryptionKey_, page, out);
-  return out;
 }
 
 void Pager::Write(uint32_t page, const Page& bytes) {

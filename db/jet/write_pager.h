@@ -32,6 +32,8 @@ class Pager {
   uint32_t PageCount() const { return pageCount_; }
 
   Page Read(uint32_t page) const;
+  // The same into a buffer the caller reuses.
+  void ReadInto(uint32_t page, Page& out) const;
   // Throws BrenvoError when the write fails (full disk, I/O error); the
   // caller's durable point then does not happen.
   void Write(uint32_t page, const Page& bytes);
