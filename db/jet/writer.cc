@@ -360,7 +360,8 @@ struct TableWriter::IndexState {
   bool HasKey(const Pager& pager, const uint8_t* k, size_t len, uint64_t h) {
     // Keys arriving in ascending order (an AutoNumber, an ordered copy) are
     // past every pending key and past the tree's last key: no look-up.
-    bool pastPending = pending.empty() || (sorted && CompareKeys(k, len, KeyOf(pending.back()), pending.back().len) > 0);
+    bool pastPending =
+        pending.empty() || (sorted && CompareKeys(k, len, KeyOf(pending.back()), pending.back().len) > 0);
     if (!pastPending && PendingHas(k, len, h)) return true;
     if (root == 0 || count == 0) return false;
     if (CompareKeys(k, len, reinterpret_cast<const uint8_t*>(lastKey.data()), lastKey.size()) > 0) return false;
