@@ -69,6 +69,9 @@ class Pager {
   std::set<uint32_t> reusable_;
   std::set<uint32_t> pendingRelease_;
   long failAfter_ = -1;
+  // Pages written between two starts of write-back (2 MB).
+  static constexpr int kKickPages = 512;
+  int sinceKick_ = 0;
 };
 
 }  // namespace brenvo::jet
