@@ -121,7 +121,9 @@ TEST(IndexTrees, AThreeLevelTreeWalksLinksAndFindsEveryKey) {
   EXPECT_FALSE(has(std::string(300, '\x05')));
   for (size_t i = 0; i + 1 < entries.size(); i += 7) {
     std::string between = entries[i].key + '\x01';
-    if (between < entries[i + 1].key) EXPECT_FALSE(has(between));
+    if (between < entries[i + 1].key) {
+      EXPECT_FALSE(has(between));
+    }
   }
   // Entries out of order are a damaged tree, never written.
   jet::IndexTreeBuilder b(pager, 77);
@@ -221,7 +223,9 @@ TEST(IndexTrees, CommittedRowsTakeInterleavedAndAscendingKeysAcrossDurablePoints
     jet::IndexWalk wk = jet::WalkIndex(pager, ri.firstPage);
     EXPECT_EQ(wk.entries.size(), 6000u);
   }
-  if (HaveMdbtools()) EXPECT_EQ(ExportWithMdbtools(path, "items").size(), 6001u);
+  if (HaveMdbtools()) {
+    EXPECT_EQ(ExportWithMdbtools(path, "items").size(), 6001u);
+  }
 }
 
 TEST(IndexTrees, UniqueKeysOnDiskOnlyOrPendingAreRefused) {
