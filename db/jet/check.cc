@@ -33,6 +33,35 @@ ado::Value KeyValue(const ado::Value& v) {
   return v;
 }
 
+// Every level of an index tree links its pages both ways (previous at byte
+// 12, next at 16) in key order; a sequential walk through an index follows
+// those links instead of the tree. Returns the first page that breaks them.
+std::string CheckLevelLinks(const Pager& pager, uint32_t root) {
+  std::vector<uint32_t> level{root};
+  Page b;
+  NodeReader node;
+  for (int depth = 0; !level.empty(); ++depth) {
+    if (depth > 32) return "tree too deep";
+    std::vector<uint32_t> below;
+    for (size_t i = 0; i < level.size(); ++i) {
+      if (level[i] == 0 || level[i] >= pager.PageCount()) return "page number out of range";
+      pager.ReadInto(level[i], b);
+      const uint32_t prev = Get32(&b[12]), next = Get32(&b[16]);
+      const uint32_t wantPrev = i ? level[i - 1] : 0, wantNext = i + 1 < level.size() ? level[i + 1] : 0;
+      if (prev != wantPrev || next != wantNext)
+        return "page " + std::to_string(level[i]) + " links to " + std::to_string(prev) + " / " +
+               std::to_string(next) + ", its level has " + std::to_string(wantPrev) + " / " +
+               std::to_string(wantNext) + " beside it";
+      node.Decode(b, level[i]);
+      if (!node.Inner()) continue;
+      for (size_t e = 0; e < node.Count(); ++e) below.push_back(node.Child(e));
+      if (node.Tail()) below.push_back(node.Tail());
+    }
+    level = std::move(below);
+  }
+  return {};
+}
+
 void CheckTable(const Database& db, const Pager& pager, const std::set<uint32_t>& freePages, const std::string& name,
                 CheckReport& r) {
   const TableDef& t = db.Table(name);
@@ -119,6 +148,7 @@ void CheckTable(const Database& db, const Pager& pager, const std::set<uint32_t>
     }
     for (uint32_t p : w.pages)
       if (freePages.count(p)) ifault("page " + std::to_string(p) + " is in the index and marked free");
+    if (const std::string links = CheckLevelLinks(pager, ri.firstPage); !links.empty()) ifault(links);
     r.indexEntries += static_cast<long>(w.entries.size());
     std::set<uint32_t> seen;
     bool keysChecked = true;

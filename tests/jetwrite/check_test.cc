@@ -91,5 +91,45 @@ TEST(Check, AKeyThatIsNotItsRowsIsReported) {
   EXPECT_NE(faults.find("index PrimaryKey: entry 49 has a key that is not its row's"), std::string::npos) << faults;
 }
 
+// The pages of each level of a tree link to their neighbours both ways; a
+// sequential walk through the index follows those links, not the tree.
+TEST(Check, ABrokenLinkBetweenIndexPagesIsReported) {
+  TempDir dir;
+  const std::string path = (dir.path() / "l.mdb").string();
+  jet::CreateDatabase(path, "", jet::ParseSchema("table t\ncolumn id long\nindex PrimaryKey primary id\n"));
+  auto w = jet::JetWriter::Open(path, "");
+  for (int i = 1; i <= 3000; ++i) {
+    std::vector<std::optional<ado::Value>> r(1);
+    r[0] = ado::Value(int64_t{i});
+    w->Table("t").Insert(r);
+  }
+  w->Close();
+  EXPECT_EQ(CheckFaults(path, ""), "");
+  uint32_t root = jet::Database::Open(path, "")->Table("t").realIndexes[0].firstPage;
+  std::string b = ReadFile(path);
+  auto at32 = [&](uint64_t off) {
+    return jet::Get32(reinterpret_cast<const uint8_t*>(b.data() + off));
+  };
+  ASSERT_EQ(static_cast<uint8_t>(b[uint64_t{root} * 4096]), 0x03) << "3,000 keys fill more than one leaf";
+  // The root's first child is the first leaf; its successor loses its way back.
+  const uint64_t rootAt = uint64_t{root} * 4096;
+  jet::NodeReader node;
+  node.Decode(jet::Page(b.begin() + static_cast<std::ptrdiff_t>(rootAt),
+                        b.begin() + static_cast<std::ptrdiff_t>(rootAt + 4096)),
+              root);
+  const uint32_t firstLeaf = node.Child(0);
+  const uint32_t second = at32(uint64_t{firstLeaf} * 4096 + 16);
+  ASSERT_NE(second, 0u);
+  ASSERT_EQ(at32(uint64_t{second} * 4096 + 12), firstLeaf);
+  b[uint64_t{second} * 4096 + 12] = 0;
+  b[uint64_t{second} * 4096 + 13] = 0;
+  b[uint64_t{second} * 4096 + 14] = 0;
+  b[uint64_t{second} * 4096 + 15] = 0;
+  WriteFile(path, b);
+  const std::string faults = CheckFaults(path, "");
+  EXPECT_NE(faults.find("t: index PrimaryKey: page " + std::to_string(second) + " links to 0 / "), std::string::npos)
+      << faults;
+}
+
 }  // namespace
 }  // namespace brenvo::test
