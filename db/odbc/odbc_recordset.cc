@@ -398,18 +398,22 @@ OdbcAppender::OdbcAppender(std::shared_ptr<Session> session, std::string table)
   session_->Add(this);
 }
 
-SQLHSTMT OdbcAppender::StatementFor(const std::vector<bool>& set) {
-  auto it = inserts_.find(set);
-  if (it != inserts_.end()) return it->second.get();
+// "INSERT INTO t (the columns set) VALUES (?, ...)"
+std::string OdbcAppender::InsertSql(const std::vector<bool>& set) const {
   std::string names, marks;
   for (size_t i = 0; i < cols_.size(); ++i) {
     if (!set[i]) continue;
     names += (names.empty() ? "" : ", ") + QuoteName(cols_[i].info.name);
     marks += marks.empty() ? "?" : ", ?";
   }
-  const std::string sql = "INSERT INTO " + QuoteName(table_) + " (" + names + ") VALUES (" + marks + ")";
+  return "INSERT INTO " + QuoteName(table_) + " (" + names + ") VALUES (" + marks + ")";
+}
+
+SQLHSTMT OdbcAppender::StatementFor(const std::vector<bool>& set) {
+  auto it = inserts_.find(set);
+  if (it != inserts_.end()) return it->second.get();
   StmtHandle s = NewStatement(dbc_);
-  std::u16string w = Utf8ToUtf16(sql);
+  std::u16string w = Utf8ToUtf16(InsertSql(set));
   Check(SQLPrepareW(s.get(), W(w), static_cast<SQLINTEGER>(w.size())), SQL_HANDLE_STMT, s.get(), "SQLPrepare");
   SQLHSTMT h = s.get();
   inserts_.emplace(set, std::move(s));
@@ -616,15 +620,8 @@ OdbcAppender::ArrayResult OdbcAppender::ExecArrays(Run& run, bool chain) {
   if (it != arrayInserts_.end()) {
     s = it->second.get();
   } else {
-    std::string names, marks;
-    for (size_t i = 0; i < cols_.size(); ++i) {
-      if (!set[i]) continue;
-      names += (names.empty() ? "" : ", ") + QuoteName(cols_[i].info.name);
-      marks += marks.empty() ? "?" : ", ?";
-    }
-    const std::string sql = "INSERT INTO " + QuoteName(table_) + " (" + names + ") VALUES (" + marks + ")";
     StmtHandle h = NewStatement(dbc_);
-    std::u16string w = Utf8ToUtf16(sql);
+    std::u16string w = Utf8ToUtf16(InsertSql(set));
     if (!Ok(SQLPrepareW(h.get(), W(w), static_cast<SQLINTEGER>(w.size())))) {
       EndChain();
       return ArrayResult::NotSuitable;

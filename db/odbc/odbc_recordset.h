@@ -172,6 +172,7 @@ class OdbcAppender : public ado::Recordset, public SessionChild {
     long long index = 0;
   };
 
+  std::string InsertSql(const std::vector<bool>& set) const;
   SQLHSTMT StatementFor(const std::vector<bool>& set);
   void StoreOne(const std::vector<ado::Value>& values, const std::vector<bool>& set);
   bool AppendLiteralRow(const std::vector<ado::Value>& values, const std::vector<bool>& set, std::string& out) const;
