@@ -83,6 +83,14 @@ class Console {
   // Lets the window repaint during long work; a no-op without a window.
   virtual void Refresh() {}
 
+  // True once the person at the screen asked to stop the work in progress;
+  // long work asks between steps and rows and winds down without finishing
+  // anything half.
+  virtual bool CancelRequested() const { return false; }
+  // One line on what is happening now, for steps that show no rows
+  // (emptying a table, counting, dumping); "" clears it.
+  virtual void SetStatus(const std::string& text) { (void)text; }
+
   // Window fields that live as long as the window: the one direct MySQL
   // connection (DBConnect .. DBClose) and the ODBC driver path once found.
   std::shared_ptr<mysql::DirectDb> directDb;

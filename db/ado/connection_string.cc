@@ -2,6 +2,7 @@
 #include <cctype>
 
 #include "db/ado/recordset.h"
+#include "util/error.h"
 
 namespace brenvo::ado {
 namespace {
@@ -30,5 +31,20 @@ std::optional<std::string> ConnectionStringValue(const std::string& cs, const st
   }
   return std::nullopt;
 }
+
+}  // namespace brenvo::ado
+
+namespace brenvo::ado {
+
+// 3251: ADO's "Operation is not supported for this type of object."
+namespace {
+[[noreturn]] void NoTransactions(const char* member) {
+  throw BrenvoError(3251, "이 연결은 트랜잭션을 지원하지 않습니다.", std::string("Connection::") + member);
+}
+}  // namespace
+
+void Connection::BeginTrans() { NoTransactions("BeginTrans"); }
+void Connection::CommitTrans() { NoTransactions("CommitTrans"); }
+void Connection::RollbackTrans() { NoTransactions("RollbackTrans"); }
 
 }  // namespace brenvo::ado

@@ -98,6 +98,14 @@ class Connection {
   // A whole table by name.
   virtual std::unique_ptr<Recordset> OpenTable(const std::string& table, OpenMode mode) = 0;
 
+  // A unit of work over the connection, as ADO names it: what is done between
+  // BeginTrans and CommitTrans becomes the stored state together or, after
+  // RollbackTrans (or a failure or kill before the commit), not at all.
+  // Providers that cannot keep that promise refuse BeginTrans.
+  virtual void BeginTrans();
+  virtual void CommitTrans();
+  virtual void RollbackTrans();
+
  private:
   int connectionTimeout_ = 15;
   CursorLocation cursorLocation_ = adUseServer;
