@@ -221,9 +221,17 @@ void PutFixed(const ColumnDef& c, const ado::Value& v, uint8_t* p) {
       std::copy(g.begin(), g.end(), p);
       break;
     }
-    case kColNumeric: {
+    case kColNumeric:
+    case kColBinary: {
       const auto& b = std::get<ado::Bytes>(v);
       std::copy(b.begin(), b.end(), p);
+      break;
+    }
+    case kColText: {
+      // Fixed-length text is stored as plain UTF-16LE, never compressed
+      // (Access does so even where the column has the compression flag).
+      std::u16string u = Utf8ToUtf16(std::get<std::string>(v));
+      for (size_t k = 0; k < u.size(); ++k) Put16(p + 2 * k, static_cast<uint16_t>(u[k]));
       break;
     }
     default: break;
@@ -620,8 +628,17 @@ void TableWriter::Insert(const std::vector<std::optional<ado::Value>>& values) {
     if (c.type == kColText) {
       std::u16string u = Utf8ToUtf16(std::get<std::string>(stored[i]));
       if (u.size() * 2 > c.length) RefuseTooLong();
+      // A fixed-length Text column holds exactly its size; the files show
+      // full values only, so a shorter one is refused rather than padded
+      // with a guessed character.
+      if (c.IsFixed() && u.size() * 2 != c.length)
+        Refuse("The fixed-length text column '" + c.name + "' takes exactly " + std::to_string(c.length / 2) +
+               " characters.");
     }
     if (c.type == kColBinary && std::get<ado::Bytes>(stored[i]).size() > c.length) RefuseTooLong();
+    if (c.type == kColBinary && c.IsFixed() && std::get<ado::Bytes>(stored[i]).size() != c.length)
+      Refuse("The fixed-length binary column '" + c.name + "' takes exactly " + std::to_string(c.length) +
+             " bytes.");
   }
 
   // 2. Index keys and the checks on them.
@@ -691,18 +708,24 @@ void TableWriter::Insert(const std::vector<std::optional<ado::Value>>& values) {
       else bytes = std::get<ado::Bytes>(v);
       var[c.varIndex] = std::move(bytes);
     }
-    std::vector<uint16_t> offsets;
-    for (auto& v : var) {
+    // A table without variable-length columns stores no offsets and no
+    // count of them (row.h).
+    if (def_.varColumns != 0) {
+      std::vector<uint16_t> offsets;
+      for (auto& v : var) {
+        offsets.push_back(static_cast<uint16_t>(row.size()));
+        row.insert(row.end(), v.begin(), v.end());
+      }
       offsets.push_back(static_cast<uint16_t>(row.size()));
-      row.insert(row.end(), v.begin(), v.end());
+      for (size_t k = offsets.size(); k-- > 0;) {
+        row.push_back(static_cast<uint8_t>(offsets[k]));
+        row.push_back(static_cast<uint8_t>(offsets[k] >> 8));
+      }
+      row.push_back(static_cast<uint8_t>(varCount));
+      row.push_back(static_cast<uint8_t>(varCount >> 8));
+    } else if (varCount != 0) {
+      ThrowCorrupt("table definition counts no variable-length column but has one");
     }
-    offsets.push_back(static_cast<uint16_t>(row.size()));
-    for (size_t k = offsets.size(); k-- > 0;) {
-      row.push_back(static_cast<uint8_t>(offsets[k]));
-      row.push_back(static_cast<uint8_t>(offsets[k] >> 8));
-    }
-    row.push_back(static_cast<uint8_t>(varCount));
-    row.push_back(static_cast<uint8_t>(varCount >> 8));
     row.insert(row.end(), mask.begin(), mask.end());
     if (row.size() > builders_->data.MaxRow()) {
       tooLarge = true;
