@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "transfer/console.h"
+#include "screen/console.h"
 
 namespace brenvo::admin {
 
