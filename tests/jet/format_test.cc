@@ -134,6 +134,7 @@ TEST(JetRow, FixedVariableNullAndAddedColumns) {
   t.columns = {col("id", jet::kColLong, 0, true, 0, 0, 4), col("name", jet::kColText, 1, false, 0, 0, 20),
                col("flag", jet::kColBool, 2, true, 0, 0, 1), col("note", jet::kColText, 3, false, 0, 1, 20),
                col("qty", jet::kColInt, 4, true, 4, 0, 2)};
+  t.varColumns = 2;
   uint16_t ord = 0;
   for (auto& c : t.columns)
     if (c.IsFixed()) c.fixedOrdinal = ord++;
