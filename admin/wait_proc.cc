@@ -6,7 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <signal.h>
+
 #include <cerrno>
+#include <chrono>
+#include <thread>
 
 extern char** environ;
 
@@ -85,8 +89,28 @@ std::optional<int> ShellAndWait(const std::string& file, std::uintptr_t /*ownerW
   if (rc != 0) return std::nullopt;
 
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return std::nullopt;
+  if (options.cancelled) {
+    using namespace std::chrono;
+    bool stopping = false;
+    steady_clock::time_point stopAt{};
+    for (;;) {
+      pid_t r = ::waitpid(pid, &status, WNOHANG);
+      if (r == pid) break;
+      if (r < 0 && errno != EINTR) return std::nullopt;
+      if (!stopping && options.cancelled()) {
+        ::kill(pid, SIGTERM);
+        stopping = true;
+        stopAt = steady_clock::now();
+      } else if (stopping && steady_clock::now() - stopAt > seconds(5)) {
+        ::kill(pid, SIGKILL);
+      }
+      std::this_thread::sleep_for(milliseconds(100));
+    }
+    if (stopping) return std::nullopt;
+  } else {
+    while (::waitpid(pid, &status, 0) < 0) {
+      if (errno != EINTR) return std::nullopt;
+    }
   }
   // glibc reports a failed exec after the fork as exit status 127.
   if (WIFEXITED(status)) return WEXITSTATUS(status);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +26,9 @@ struct ShellOptions {
   // replaced, readable only by its owner). When it cannot be opened nothing
   // is started.
   std::string stdoutFile;
+  // Asked a few times a second while the program runs; true ends the program
+  // (SIGTERM, then SIGKILL after five seconds) and the wait returns nothing.
+  std::function<bool()> cancelled;
 };
 
 // Starts file (looked up on PATH when it holds no "/") with args, which do

@@ -1,8 +1,8 @@
 #include "app/qt_prompter.h"
 
 #include <QMessageBox>
-#include <QMetaObject>
-#include <QThread>
+
+#include "util/gui_thread.h"
 
 namespace brenvo {
 namespace {
@@ -25,23 +25,14 @@ QString Display(const std::string& text) {
   return s;
 }
 
-// Message boxes belong to the window thread; work running on a worker thread
-// waits there for the answer.
-template <typename F>
-auto OnGuiThread(QWidget* parent, F f) -> decltype(f()) {
-  if (!parent || QThread::currentThread() == parent->thread()) return f();
-  decltype(f()) result{};
-  QMetaObject::invokeMethod(parent, [&] { result = f(); }, Qt::BlockingQueuedConnection);
-  return result;
-}
-
 }  // namespace
 
+// Message boxes belong to the window thread (the application's when there is
+// no window yet); work running on a worker thread waits there for the answer.
 void QtPrompter::Message(const std::string& text, const std::string& title, Icon icon) {
   OnGuiThread(parent_, [&] {
     QMessageBox box(ToQt(icon), Display(title.empty() ? title_ : title), Display(text), QMessageBox::Ok, parent_);
     box.exec();
-    return true;
   });
 }
 
