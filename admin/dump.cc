@@ -76,6 +76,12 @@ std::string MysqlOptionsText(const std::string& password, const std::string& soc
   return text;
 }
 
+std::string SevenZipProgram() {
+  std::string found = FindProgram({"7z", "7zz"});
+  // Neither installed: the start fails and says so under the usual name.
+  return found.empty() ? "7z" : found;
+}
+
 std::vector<std::string> MysqldumpArguments(const std::string& optionsFile, const std::string& db,
                                             const std::string& host) {
   // --defaults-extra-file is only read as the first argument.
@@ -144,7 +150,7 @@ void Run(Console& console, bool& silent, const DumpTools& tools, std::string& ca
       ShellOptions o;
       o.directory = app;
       o.stdoutFile = sqlFile;
-      o.cancelled = [&console] { return console.CancelRequested(); };
+      o.cancelRequested = [&console] { return console.CancelRequested(); };
       ShellAndWait(tools.mysqldump, 0, MysqldumpArguments(options.path(), db, host), o);
     }
   }
@@ -165,7 +171,7 @@ void Run(Console& console, bool& silent, const DumpTools& tools, std::string& ca
     console.Refresh();
     ShellOptions o;
     o.directory = app;
-    o.cancelled = [&console] { return console.CancelRequested(); };
+    o.cancelRequested = [&console] { return console.CancelRequested(); };
     ShellAndWait(tools.sevenZip, 0, SevenZipArguments(archive, sqlFile), o);
     if (console.CancelRequested()) {
       console.AppendLog("* 압축 중지: " + db + ".7z 파일은 완전하지 않으며 전송하지 않았습니다.", 0);
