@@ -1,6 +1,9 @@
 #include "app/qt_prompter.h"
 
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
+#include <QTranslator>
 
 #include "util/gui_thread.h"
 
@@ -26,6 +29,16 @@ QString Display(const std::string& text) {
 }
 
 }  // namespace
+
+bool InstallQtKorean(QCoreApplication& app) {
+  auto* translator = new QTranslator(&app);
+  if (!translator->load(QLocale(QLocale::Korean, QLocale::SouthKorea), "qtbase", "_",
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    delete translator;
+    return false;
+  }
+  return QCoreApplication::installTranslator(translator);
+}
 
 // Message boxes belong to the window thread (the application's when there is
 // no window yet); work running on a worker thread waits there for the answer.
