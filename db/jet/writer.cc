@@ -238,6 +238,35 @@ void PutFixed(const ColumnDef& c, const ado::Value& v, uint8_t* p) {
   }
 }
 
+// The pages the tables of the file own, as their definitions and usage maps
+// name them: definition pages, the pages holding the map rows, the pages in
+// the tables' and indexes' maps. Damaged maps are passed by (the check
+// reports them); what is found is only ever marked used.
+std::vector<uint32_t> PagesInUse(const Pager& pager, const Database& db) {
+  std::vector<uint32_t> out{kCatalogPage};
+  auto addMap = [&](RowPointer m) {
+    if (m.IsNull()) return;
+    out.push_back(m.page);
+    try {
+      std::vector<uint32_t> p = ReadMapPages(pager, m);
+      out.insert(out.end(), p.begin(), p.end());
+    } catch (const std::exception&) {
+    }
+  };
+  for (const auto& e : db.Catalog()) {
+    if (!e.IsTable() || e.tableDefPage == 0) continue;
+    try {
+      const TableDef& t = db.Table(e.name);
+      out.insert(out.end(), t.pages.begin(), t.pages.end());
+      addMap(t.ownedPages);
+      addMap(t.freePages);
+      for (const auto& r : t.realIndexes) addMap(r.usageMap);
+    } catch (const std::exception&) {
+    }
+  }
+  return out;
+}
+
 std::string KeyName(const TableDef& t, size_t realIndex) {
   for (const auto& l : t.indexes)
     if (l.realIndex == realIndex) return l.name;
@@ -1010,6 +1039,7 @@ std::unique_ptr<JetWriter> JetWriter::Open(const std::string& path, const std::s
     throw;
   }
   w->pager_ = std::make_unique<Pager>(fd, path, kJet4PageSize, w->db_->Header().encryptionKey);
+  w->pager_->CarryPagesInUse(PagesInUse(*w->pager_, *w->db_));
   return w;
 }
 

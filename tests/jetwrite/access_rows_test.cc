@@ -1,15 +1,18 @@
-// Writing into tables of real Access files the way Access lays out their
-// rows: a table whose columns are all fixed-length (no variable-column
-// offsets in its rows), fixed-length text.
+// Writing into real files the way Access lays them out: a table whose
+// columns are all fixed-length (no variable-column offsets in its rows),
+// fixed-length text, the global usage map; and taking turns with the other
+// Jet library on one file.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <sstream>
 
 #include "db/jet/byte_order.h"
+#include "db/jet/check.h"
 #include "db/jet/data_page.h"
 #include "db/jet/database.h"
 #include "db/jet/jet_errors.h"
+#include "db/jet/table_scan.h"
 #include "db/jet/writer.h"
 #include "tests/jetwrite/write_support.h"
 #include "tools/brenvo-mdb/csv_import.h"
@@ -99,6 +102,97 @@ TEST(AccessRows, FixedLengthTextTakesExactlyItsSize) {
   std::string out = ExportWithOurReader(path, "ninone", "");
   EXPECT_NE(out.find("\r\n11,1,,0950,,,,3\r\n"), std::string::npos) << out;
   EXPECT_EQ(CheckFaults(path, ""), "");
+}
+
+struct GlobalMap {
+  uint32_t first = 0;
+  uint64_t bits = 0;
+  std::vector<bool> isFree;  // by page, from first
+};
+
+GlobalMap ReadGlobalMap(const std::string& path) {
+  std::string f = ReadFile(path);
+  jet::ByteView pv{reinterpret_cast<const uint8_t*>(f.data()) + 4096, 4096};
+  jet::RowSlot s = jet::ReadSlot(pv, 0);
+  GlobalMap m;
+  EXPECT_EQ(pv.data[s.start], 0) << "inline map";
+  m.first = jet::Get32(pv.data + s.start + 1);
+  m.bits = (s.length - 5u) * 8u;
+  for (uint64_t i = 0; i < m.bits; ++i) m.isFree.push_back(pv.data[s.start + 5 + i / 8] & (1u << (i % 8)));
+  return m;
+}
+
+// The map covers the file from page 0 as Access keeps it, and no page a
+// table or index owns is marked free.
+void ExpectMapLikeAccess(const std::string& path) {
+  GlobalMap m = ReadGlobalMap(path);
+  uint64_t pages = std::filesystem::file_size(path) / 4096;
+  EXPECT_EQ(m.first, 0u);
+  EXPECT_GE(m.bits, pages);
+  EXPECT_EQ(m.bits % 32, 0u);
+  for (uint64_t p = pages; p < m.bits; ++p) EXPECT_TRUE(m.isFree[p]) << "page " << p << " past the end";
+  jet::CheckReport r = jet::CheckDatabase(path, kBrenvoPassword);
+  std::string faults;
+  for (const auto& f : r.faults) faults += f + "\n";
+  for (const auto& n : r.notes)
+    if (n.find("marked free") != std::string::npos) faults += n + "\n";
+  EXPECT_EQ(faults, "");
+}
+
+TEST(GlobalUsageMap, GrowsWithTheFileAsAccessKeepsIt) {
+  REQUIRE_FIXTURES();
+  TempDir dir;
+  std::string path = CopyBrenvoFixture(dir, "empty-dbMain.mdb");
+  ASSERT_EQ(ReadGlobalMap(path).bits, 512u);
+  for (const char* table : {"sale_m", "sale_d", "taxlist_d"}) {
+    auto w = jet::JetWriter::Open(path, kBrenvoPassword);
+    std::istringstream in(ExpectedCsv(table));
+    mdb::ImportCsv(*w, table, in);
+    w->Close();
+  }
+  ASSERT_GT(std::filesystem::file_size(path) / 4096, 512u);
+  ExpectMapLikeAccess(path);
+  EXPECT_EQ(ExportWithOurReader(path, "sale_d"), ExpectedCsv("sale_d"));
+}
+
+// The other library slid the map's window to start at page 760 and marked
+// pages 760-1015 free, which our tables own. Our writer appends into that
+// file: afterwards the map covers the whole file from page 0 again, no
+// owned page is free, and every row of every table reads.
+TEST(GlobalUsageMap, OurWriterTakesTurnsWithTheOtherLibrary) {
+  REQUIRE_FIXTURES();
+  TempDir dir;
+  fs::path to = dir.path() / "turns.mdb";
+  fs::copy_file(FixturesDir() / "interop" / "filled-then-appended-by-other-writer.mdb", to);
+  fs::permissions(to, fs::perms::owner_read | fs::perms::owner_write);
+  const std::string path = to.string();
+  ASSERT_EQ(ReadGlobalMap(path).first, 760u);
+  {
+    jet::CheckReport before = jet::CheckDatabase(path, kBrenvoPassword);
+    EXPECT_TRUE(before.Ok());
+    EXPECT_FALSE(before.notes.empty());
+  }
+  // The copy run's way: the table emptied, then filled anew.
+  auto w = jet::JetWriter::Open(path, kBrenvoPassword);
+  std::string csv = ExpectedCsv("cashbook");
+  w->Table("cashbook").DeleteAll();
+  std::istringstream in(csv);
+  EXPECT_EQ(mdb::ImportCsv(*w, "cashbook", in), 3000u);
+  w->Close();
+  ExpectMapLikeAccess(path);
+
+  auto db = jet::Database::Open(path, kBrenvoPassword);
+  long rows = 0;
+  for (const auto& t : db->UserTables()) {
+    EXPECT_NO_THROW(ExportWithOurReader(path, t)) << t;
+    jet::TableScan scan(db->File(), db->Table(t));
+    for (jet::RowBytes rb; scan.Next(rb);) ++rows;
+  }
+  EXPECT_EQ(rows, 36525);
+  EXPECT_EQ(ExportWithOurReader(path, "cashbook"), csv);
+  // A table the other library appended to and we did not touch.
+  std::string customer = ExportWithOurReader(path, "customer");
+  EXPECT_EQ(customer.substr(0, ExpectedCsv("customer").size()), ExpectedCsv("customer"));
 }
 
 }  // namespace
