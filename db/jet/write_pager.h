@@ -67,23 +67,18 @@ class Pager {
   const std::set<uint32_t>& ReusablePages() const { return reusable_; }
   const std::set<uint32_t>& PendingRelease() const { return pendingRelease_; }
 
-<<<<<<< HEAD
-  // Test hook: writes fail as on a full disk after this many more pages
-  // (once: only that one write fails).
-  void FailAfter(long pageWrites, bool once = false) {
-    failAfter_ = pageWrites;
-    failOnce_ = once;
-  }
-=======
   // Pages some structure of the file owns, found when the writer opened it:
   // the next update of the global usage map marks them used, so a page
   // another program marked free while a table owns it does not stay so.
   void CarryPagesInUse(std::vector<uint32_t> pages) { inUse_ = std::move(pages); }
   std::vector<uint32_t> TakePagesInUse() { return std::exchange(inUse_, {}); }
 
-  // Test hook: writes fail as on a full disk after this many more pages.
-  void FailAfter(long pageWrites) { failAfter_ = pageWrites; }
->>>>>>> main
+  // Test hook: writes fail as on a full disk after this many more pages
+  // (once: only that one write fails).
+  void FailAfter(long pageWrites, bool once = false) {
+    failAfter_ = pageWrites;
+    failOnce_ = once;
+  }
 
  private:
   int fd_;
