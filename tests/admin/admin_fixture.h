@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,7 +25,9 @@ class RecordingConsole : public ConsoleState {
     captions.push_back(c);
     ConsoleState::SetCaption(c);
   }
+  bool CancelRequested() const override { return cancel && cancel(); }
   std::vector<std::string> captions;
+  std::function<bool()> cancel;
 };
 
 class AdminFixture : public ::testing::Test {
