@@ -66,7 +66,7 @@ class Run {
     // target emptied and nothing copied into it.
     if (!btnTime_Click(c_, s_)) {
       ++result_.errorsReported;
-      Stop(UncountedMessage());
+      Stop(UncountedMessage(), "원본의 행 수를 읽지 못함");
       return result_;
     }
     if (!p_.Ask("예상시간 계산이 완료되었습니다. 계속할까요?", {}, Icon::Question, true)) {
@@ -103,9 +103,9 @@ class Run {
 
   // A run that stops before its first change: the reason in a message, in
   // the pane and in the log file.
-  void Stop(const std::string& message) {
+  void Stop(const std::string& message, const std::string& reason) {
     p_.Message(message);
-    StopLog(ShownLog::OneLine(message));
+    StopLog(reason);
   }
   void StopLog(const std::string& reason) {
     c_.AppendLog("작업 중지: " + reason + " (대상 DB 변경 없음)");
@@ -254,7 +254,7 @@ class Run {
     bool ok = Step([&] { path = s_.backupMdb(*dst_, direction_ == 2); });
     c_.SetStatus("");
     if (!ok) {
-      Stop("대상 파일의 백업을 만들 수 없어 작업을 중지합니다.");
+      Stop("대상 파일의 백업을 만들 수 없어 작업을 중지합니다.", "백업 실패");
       return false;
     }
     result_.backupPath = path;
@@ -342,7 +342,7 @@ class Run {
       if (txn) Step([&] { dst_->RollbackTrans(); });
       d.outcome = (emptied && !txn) ? Outcome::Partial : Outcome::Unchanged;
       d.failed = expected > 0 ? expected : 0;
-      c_.AppendLog("복사 실패 " + table + ": " + FormatThousands(d.failed) + "건 (대상 테이블을 열 수 없음)");
+      c_.AppendLog("복사 실패 " + table + ": " + FormatThousands(d.failed) + "건 (대상 테이블을 비우거나 열 수 없음)");
       Done(std::move(d));
       return;
     }
@@ -423,26 +423,29 @@ class Run {
     d.failed += refused;
     c_.SetStatus("");
 
+    // Rows that were taken but never became durable fail together.
+    auto notDurable = [&](const char* why) {
+      if (stored > 0)
+        c_.AppendLog("  실패 " + table + ": " + why + " " + FormatThousands(stored) + "건이 저장되지 않음");
+      d.failed += stored;
+      stored = 0;
+    };
+    if (!closed) notDurable("저장을 확정하지 못해");
     if (txn) {
       if (sourceFailed || cancelled || !closed) {
         Step([&] { dst_->RollbackTrans(); });
-        d.failed += sourceFailed || !closed ? stored : 0;
+        if (sourceFailed) notDurable("원본 읽기 실패로 되돌려");
         stored = 0;
         d.outcome = Outcome::Unchanged;
       } else if (!Step([&] { dst_->CommitTrans(); })) {
-        // The rows were never durable: they failed, and the table keeps what it held.
+        // The table keeps what it held.
         Step([&] { dst_->RollbackTrans(); });
-        d.failed += stored;
-        stored = 0;
+        notDurable("커밋하지 못해");
         d.outcome = Outcome::Unchanged;
       } else {
         d.outcome = Outcome::Replaced;
       }
     } else {
-      if (!closed) {
-        d.failed += stored;
-        stored = 0;
-      }
       d.outcome = (sourceFailed || cancelled) ? Outcome::Partial : Outcome::Replaced;
     }
     d.stored = stored;
@@ -533,7 +536,15 @@ class Run {
   }
 
   // Every table the run changed, read back and compared with its source.
+  // An Access target is read from the file as the closed connection left it,
+  // through a connection of its own.
   void Verify() {
+    std::unique_ptr<ado::Connection> fresh;
+    if (direction_ != 0) {
+      Step([&] { ado::CloseADO(dst_); });
+      if (!Step([&] { s_.openMdb(fresh, direction_ == 2); })) fresh.reset();
+    }
+    ado::Connection* target = direction_ == 0 ? dst_.get() : fresh.get();
     for (const TableDone& d : done_) {
       if (d.outcome == Outcome::Unchanged) continue;
       if (c_.CancelRequested()) {
@@ -543,7 +554,9 @@ class Run {
       c_.SetStatus(d.table + " 테이블 검증 중...");
       TableVerification v{d.table, 0, {}};
       try {
-        TableComparison cmp = CompareTable(*src_, *dst_, d.table, d.planned ? &d.plan : nullptr,
+        if (!target || target->State() != ado::adStateOpen)
+          throw BrenvoError(3704, "Operation is not allowed when the object is closed.", "ADODB.Connection");
+        TableComparison cmp = CompareTable(*src_, *target, d.table, d.planned ? &d.plan : nullptr,
                                            [this] { return c_.CancelRequested(); });
         if (cmp.cancelled) {
           c_.AppendLog("검증 중지");
@@ -556,6 +569,7 @@ class Run {
       }
       result_.verification.push_back(std::move(v));
     }
+    Step([&] { ado::CloseADO(fresh); });
     verifyEnd_ = Clock::now();
   }
 

@@ -34,6 +34,7 @@ TEST_F(CopyRunTest, BrenvoToCsCopiesEveryValueExactly) {
   EXPECT_EQ(r.rowsFailed, 0);
   EXPECT_EQ(r.errorsReported, 0);
   EXPECT_EQ(r.rowsStored, 36325);
+  ExpectVerifiedEqual(r, 20);
   for (const auto& t : TableCatalogue::TableNames()) {
     std::string expected = ReadFile(FixturesDir() / "brenvo" / "expected" / (t + ".csv"));
     std::string got = CsExport(t);
