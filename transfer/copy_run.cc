@@ -1,5 +1,6 @@
 #include "transfer/copy_run.h"
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <set>
@@ -437,9 +438,10 @@ class Run {
         if (sourceFailed) notDurable("원본 읽기 실패로 되돌려");
         stored = 0;
         d.outcome = Outcome::Unchanged;
+        // None of the table's rows arrived, also those the source never gave.
+        if (sourceFailed) d.failed = std::max<long long>(d.failed, expected);
       } else if (!Step([&] { dst_->CommitTrans(); })) {
-        // The table keeps what it held.
-        Step([&] { dst_->RollbackTrans(); });
+        // A commit that fails ends the transaction; the table keeps what it held.
         notDurable("커밋하지 못해");
         d.outcome = Outcome::Unchanged;
       } else {
