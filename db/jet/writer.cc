@@ -1249,6 +1249,28 @@ void JetWriter::Close() {
   db_.reset();
 }
 
+void JetWriter::CopyFileTo(int outFd) {
+  if (txn_.open) Refuse("The file cannot be copied while a transaction is open.");
+  Commit();
+  struct stat st {};
+  if (fstat(pager_->Fd(), &st) != 0) ThrowFileInUse(path_);
+  std::vector<uint8_t> buf(1 << 20);
+  off_t at = 0;
+  while (at < st.st_size) {
+    size_t want = static_cast<size_t>(std::min<off_t>(static_cast<off_t>(buf.size()), st.st_size - at));
+    ssize_t n = ::pread(pager_->Fd(), buf.data(), want, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) Refuse("Cannot read the database file '" + path_ + "' (" + std::strerror(n < 0 ? errno : EIO) + ").");
+    for (ssize_t done = 0; done < n;) {
+      ssize_t w = ::write(outFd, buf.data() + done, static_cast<size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) Refuse(std::string("Cannot write the copy (") + std::strerror(w < 0 ? errno : ENOSPC) + ").");
+      done += w;
+    }
+    at += n;
+  }
+}
+
 void JetWriter::InjectWriteFailureAfter(long pageWrites, bool once) { pager_->FailAfter(pageWrites, once); }
 
 }  // namespace brenvo::jet
