@@ -244,20 +244,22 @@ class Run {
   // Before the first change to an Access file, a copy of it; no copy, no change.
   bool Backup() {
     if (direction_ == 0) return true;
-    // The backup function of the Jet engine's writer goes here; until a
-    // provider offers one the run says plainly that there is none.
     if (!s_.backupMdb) {
       c_.AppendLog("백업: 백업 기능 없음");
       return true;
     }
     c_.SetStatus("대상 파일 백업 중...");
     std::string path;
-    bool ok = Step([&] { path = s_.backupMdb(*dst_, direction_ == 2); });
-    c_.SetStatus("");
-    if (!ok) {
-      Stop("대상 파일의 백업을 만들 수 없어 작업을 중지합니다.", "백업 실패");
+    try {
+      path = s_.backupMdb(*dst_, direction_ == 2);
+    } catch (...) {
+      c_.SetStatus("");
+      ++result_.errorsReported;
+      Stop("대상 파일의 백업을 만들 수 없어 작업을 중지합니다.\r\n" + DescribeCurrentException().description,
+           "백업 실패");
       return false;
     }
+    c_.SetStatus("");
     result_.backupPath = path;
     c_.AppendLog("백업: " + path);
     return true;

@@ -149,6 +149,38 @@ TEST_F(CopyRunOutcomeTest, TheReadBackFindsRowsChangedBehindTheRunsBack) {
   EXPECT_TRUE(HasLine(Lines(), "검증: 생략"));
 }
 
+TEST_F(CopyRunOutcomeTest, AnAccessTargetIsBackedUpFirstOrNotChanged) {
+  REQUIRE_FIXTURES();
+  PlaceMdb("dbMain.mdb", "dbMain.mdb");
+  PlaceMdb("dbMain.mdb", "empty-dbMain.mdb");
+  Writable("empty-dbMain.mdb");
+  const std::string before = ReadFile(dbs / "empty-dbMain.mdb");
+  console->SetDirection(2);
+  Mark({"customer"});
+  console->SetChecked(Control::chkSkipFidSize, true);
+  // No backup folder can be made: nothing is changed.
+  WriteFile(dbs / "backup", "not a folder");
+  prompter.QueueAnswers({true, true});
+  CopyRunResult r = Run();
+  EXPECT_FALSE(r.completed);
+  EXPECT_TRUE(ReadFile(dbs / "empty-dbMain.mdb") == before);
+  EXPECT_EQ(prompter.messages().back().rfind("대상 파일의 백업을 만들 수 없어 작업을 중지합니다.", 0), 0u);
+  EXPECT_NE(Cp949ToUtf8(ReadFile(console->LogFilePath())).find("작업 중지: 백업 실패"), std::string::npos);
+
+  std::filesystem::remove(dbs / "backup");
+  prompter.clear();
+  prompter.QueueAnswers({true, true});
+  r = Run();
+  EXPECT_TRUE(r.Succeeded());
+  ASSERT_FALSE(r.backupPath.empty());
+  EXPECT_EQ(std::filesystem::path(r.backupPath).parent_path(), dbs / "backup");
+  EXPECT_TRUE(ReadFile(r.backupPath) == before) << "the backup is not the file as it was";
+  EXPECT_FALSE(ReadFile(dbs / "empty-dbMain.mdb") == before);
+  auto lines = Lines();
+  EXPECT_TRUE(HasLine(lines, "백업: " + r.backupPath));
+  EXPECT_TRUE(HasLine(lines, "백업 파일: " + r.backupPath));
+}
+
 TEST_F(CopyRunOutcomeTest, ACancelKeepsTheTablesBeforeAndLeavesTheRestAlone) {
   REQUIRE_FIXTURES();
   REQUIRE_TEST_ENV("CS_HOST");
