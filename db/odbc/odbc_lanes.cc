@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "db/odbc/odbc_batch.h"
+#include "util/error.h"
 
 namespace brenvo::odbc {
 
@@ -26,7 +27,7 @@ bool OdbcAppender::StartLanes() {
   // through a round trip: the session's round trip is timed once.
   if (session_->roundTripMs < 0) {
     const auto t0 = std::chrono::steady_clock::now();
-    if (!Exec(main_, "DO 0")) return false;
+    if (!Exec(main_, "SELECT 0")) return false;  // (the driver leaves "DO" holding the connection)
     session_->roundTripMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
   }
   const size_t want = std::clamp<size_t>(kMinLanes + static_cast<size_t>(session_->roundTripMs / kMsPerLane), kMinLanes,
@@ -86,7 +87,19 @@ void OdbcAppender::LaneLoop(Lane& lane) {
       lane.seq = job->seq;
     }
     cv_.notify_all();  // the caller may hand over the next batch now
-    StoreJob(lane, *job);
+    try {
+      StoreJob(lane, *job);
+    } catch (...) {
+      // Nothing here is meant to throw; should something, the batch's rows
+      // are reported with it rather than counted as stored.
+      const ErrorInfo e = DescribeCurrentException();
+      std::lock_guard<std::mutex> lock(mu_);
+      for (const Run& run : job->runs)
+        for (const Queued& q : run.rows) failures_.push_back({q.index, e.number, e.description});
+      lane.open = false;
+      failed_.erase(job->seq);
+      Resolved(job->seq);
+    }
     {
       std::lock_guard<std::mutex> lock(mu_);
       // Freeing a batch's values is the caller's, while the lanes send.

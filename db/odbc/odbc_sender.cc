@@ -100,7 +100,10 @@ OdbcAppender::ArrayResult OdbcAppender::ExecuteArrays(Link& link, Run& run) {
   if (it != link.arrayInserts.end()) {
     s = it->second.get();
   } else {
-    StmtHandle h = NewStatement(link.dbc);
+    StmtHandle h;
+    // A connection gone away refuses even a statement handle: the rows then
+    // go one by one, and each reports the connection's error.
+    if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, link.dbc, h.out()))) return ArrayResult::Refused;
     std::u16string w = Utf8ToUtf16(InsertSql(set));
     if (!Ok(SQLPrepareW(h.get(), W(w), static_cast<SQLINTEGER>(w.size())))) return ArrayResult::NotSuitable;
     s = h.get();
