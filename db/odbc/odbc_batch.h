@@ -27,8 +27,9 @@ constexpr size_t kMaxLanes = 8;
 constexpr double kMsPerLane = 8;
 // Seconds a lane's row waits for a lock before its batch counts as refused:
 // two batches of one appender can wait on each other (a key taken early by
-// a later batch), which only this ends. Refused batches go again in order.
-constexpr int kLaneLockWait = 5;
+// a later batch), which only this ends. A refused batch goes again alone,
+// with the server's own lock wait, when no other batch holds locks.
+constexpr int kLaneLockWait = 2;
 
 // How one column of a batch is bound: every value of the column (NULLs
 // aside) has to share one C type.

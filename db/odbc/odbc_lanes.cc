@@ -153,9 +153,13 @@ void OdbcAppender::StoreAlone(Link& link, Job& job) {
   std::vector<Run>& runs = job.runs;
   std::vector<RowFailure> refused;
   SQLSetConnectAttr(link.dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+  // Only another client's locks can hold it up now: it waits as long as
+  // the server lets anyone.
+  Exec(link, "SET SESSION innodb_lock_wait_timeout = DEFAULT");
   for (size_t i = 0; i < runs.size(); ++i)
     SendRun(link, runs[i], i + 1 < runs.size() && runs[i + 1].built == ArrayResult::Stored, refused);
   EndChain(link);
+  Exec(link, "SET SESSION innodb_lock_wait_timeout = " + std::to_string(kLaneLockWait));
   SQLSetConnectAttr(link.dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0);
   std::lock_guard<std::mutex> lock(mu_);
   failures_.insert(failures_.end(), refused.begin(), refused.end());
