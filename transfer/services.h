@@ -9,6 +9,7 @@
 
 #include "db/ado/recordset.h"
 #include "transfer/console.h"
+#include "util/credentials.h"
 
 namespace brenvo {
 
@@ -22,12 +23,16 @@ struct TransferServices {
                      const std::string& database)>
       dbConnect;
   std::function<void()> dbClose;
+  // A byte-identical copy of the Access target (dbMain.mdb, or
+  // empty-dbMain.mdb when emptyDb) made before its first change; the copy's
+  // path. Raises when the copy cannot be made. Unset: no backup is offered.
+  std::function<std::string(ado::Connection& target, bool emptyDb)> backupMdb;
 };
 
 // The real procedures, bound to console (its settings, prompter, fields).
 TransferServices DefaultTransferServices(Console& console);
 
 // The fixed password of the CS accounts the system creates.
-inline constexpr const char* kCsPassword = "rt528164";
+inline constexpr const char* kCsPassword = kCsUserPassword;
 
 }  // namespace brenvo

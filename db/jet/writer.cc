@@ -142,7 +142,9 @@ ado::Value Convert(const ColumnDef& c, const ado::Value& v) {
     }
     case kColFloat: {
       double d = ToDouble(v);
-      if (std::fabs(d) > 3.4028234663852886e38) RefuseOverflow();
+      // Too large only when it would round to infinity: the shortest text of
+      // the largest Single (3.4028235e38) is itself above it as a double.
+      if (std::fabs(d) >= 3.4028235677973366e38) RefuseOverflow();
       return d;
     }
     case kColDouble: return ToDouble(v);
@@ -221,13 +223,50 @@ void PutFixed(const ColumnDef& c, const ado::Value& v, uint8_t* p) {
       std::copy(g.begin(), g.end(), p);
       break;
     }
-    case kColNumeric: {
+    case kColNumeric:
+    case kColBinary: {
       const auto& b = std::get<ado::Bytes>(v);
       std::copy(b.begin(), b.end(), p);
       break;
     }
+    case kColText: {
+      // Fixed-length text is stored as plain UTF-16LE, never compressed
+      // (Access does so even where the column has the compression flag).
+      std::u16string u = Utf8ToUtf16(std::get<std::string>(v));
+      for (size_t k = 0; k < u.size(); ++k) Put16(p + 2 * k, static_cast<uint16_t>(u[k]));
+      break;
+    }
     default: break;
   }
+}
+
+// The pages the tables of the file own, as their definitions and usage maps
+// name them: definition pages, the pages holding the map rows, the pages in
+// the tables' and indexes' maps. Damaged maps are passed by (the check
+// reports them); what is found is only ever marked used.
+std::vector<uint32_t> PagesInUse(const Pager& pager, const Database& db) {
+  std::vector<uint32_t> out{kCatalogPage};
+  auto addMap = [&](RowPointer m) {
+    if (m.IsNull()) return;
+    out.push_back(m.page);
+    try {
+      std::vector<uint32_t> p = ReadMapPages(pager, m);
+      out.insert(out.end(), p.begin(), p.end());
+    } catch (const std::exception&) {
+    }
+  };
+  for (const auto& e : db.Catalog()) {
+    if (!e.IsTable() || e.tableDefPage == 0) continue;
+    try {
+      const TableDef& t = db.Table(e.name);
+      out.insert(out.end(), t.pages.begin(), t.pages.end());
+      addMap(t.ownedPages);
+      addMap(t.freePages);
+      for (const auto& r : t.realIndexes) addMap(r.usageMap);
+    } catch (const std::exception&) {
+    }
+  }
+  return out;
 }
 
 std::string KeyName(const TableDef& t, size_t realIndex) {
@@ -313,6 +352,10 @@ struct TableWriter::IndexState {
   std::string lastKey;  // its last key
   std::vector<uint32_t> committedPages;
   std::vector<uint32_t> umapPages;
+  // Inside a transaction root and committedPages are its own tree; these
+  // are the tree the file holds, freed by the commit.
+  uint32_t baseRoot = 0;
+  std::vector<uint32_t> basePages;
   KeyFilter filter;  // unique indexes: the committed keys, once filterOn
   bool filterOn = false;
 
@@ -432,6 +475,9 @@ struct TableWriter::Builders {
 
 TableWriter::TableWriter(Pager& pager, const Database& db, TableDef def)
     : pager_(pager), db_(db), def_(std::move(def)) {
+  name_ = "page " + std::to_string(def_.page);
+  for (const auto& e : db_.Catalog())
+    if (e.IsTable() && e.tableDefPage == def_.page) name_ = e.name;
   Load();
   builders_ = std::make_unique<Builders>(pager_, def_.page, LastDataPage());
 }
@@ -468,12 +514,23 @@ void TableWriter::Load() {
     pos += 10;
   }
 
+  // The rows are counted on the pages: Access leaves the definition's count
+  // stale at times (2,305 said, 1,004 held), and the count the next durable
+  // point stores must be the true one.
+  uint32_t liveRows = 0;
   for (uint32_t p : ReadMapPages(pager_, def_.ownedPages)) {
     Page pg = pager_.Read(p);
     if (pg[0] != kPageData) continue;
-    if (Get32(&pg[4]) == def_.page) dataPages_.push_back(p);
-    else if (std::memcmp(&pg[4], "LVAL", 4) == 0) lvalPages_.push_back(p);
+    if (Get32(&pg[4]) == def_.page) {
+      dataPages_.push_back(p);
+      ByteView pv{pg.data(), pg.size()};
+      for (uint16_t i = 0, n = SlotCount(pv); i < n; ++i)
+        if (!(pv.U16(kDataPageHeader + 2u * i, "row slot") & kSlotDeleted)) ++liveRows;
+    } else if (std::memcmp(&pg[4], "LVAL", 4) == 0) {
+      lvalPages_.push_back(p);
+    }
   }
+  rowCount_ = liveRows;
 
   for (size_t i = 0; i < def_.realIndexes.size(); ++i) {
     const RealIndex& r = def_.realIndexes[i];
@@ -594,6 +651,7 @@ std::vector<uint8_t> TableWriter::WriteLongValue(const std::vector<uint8_t>& byt
 }
 
 void TableWriter::Insert(const std::vector<std::optional<ado::Value>>& values) {
+  JoinTransaction();
   CheckWritable(true);
   const auto& cols = def_.columns;
   if (values.size() > cols.size()) Refuse("More values than the table has columns.");
@@ -620,8 +678,17 @@ void TableWriter::Insert(const std::vector<std::optional<ado::Value>>& values) {
     if (c.type == kColText) {
       std::u16string u = Utf8ToUtf16(std::get<std::string>(stored[i]));
       if (u.size() * 2 > c.length) RefuseTooLong();
+      // A fixed-length Text column holds exactly its size; the files show
+      // full values only, so a shorter one is refused rather than padded
+      // with a guessed character.
+      if (c.IsFixed() && u.size() * 2 != c.length)
+        Refuse("The fixed-length text column '" + c.name + "' takes exactly " + std::to_string(c.length / 2) +
+               " characters.");
     }
     if (c.type == kColBinary && std::get<ado::Bytes>(stored[i]).size() > c.length) RefuseTooLong();
+    if (c.type == kColBinary && c.IsFixed() && std::get<ado::Bytes>(stored[i]).size() != c.length)
+      Refuse("The fixed-length binary column '" + c.name + "' takes exactly " + std::to_string(c.length) +
+             " bytes.");
   }
 
   // 2. Index keys and the checks on them.
@@ -691,18 +758,24 @@ void TableWriter::Insert(const std::vector<std::optional<ado::Value>>& values) {
       else bytes = std::get<ado::Bytes>(v);
       var[c.varIndex] = std::move(bytes);
     }
-    std::vector<uint16_t> offsets;
-    for (auto& v : var) {
+    // A table without variable-length columns stores no offsets and no
+    // count of them (row.h).
+    if (def_.varColumns != 0) {
+      std::vector<uint16_t> offsets;
+      for (auto& v : var) {
+        offsets.push_back(static_cast<uint16_t>(row.size()));
+        row.insert(row.end(), v.begin(), v.end());
+      }
       offsets.push_back(static_cast<uint16_t>(row.size()));
-      row.insert(row.end(), v.begin(), v.end());
+      for (size_t k = offsets.size(); k-- > 0;) {
+        row.push_back(static_cast<uint8_t>(offsets[k]));
+        row.push_back(static_cast<uint8_t>(offsets[k] >> 8));
+      }
+      row.push_back(static_cast<uint8_t>(varCount));
+      row.push_back(static_cast<uint8_t>(varCount >> 8));
+    } else if (varCount != 0) {
+      ThrowCorrupt("table definition counts no variable-length column but has one");
     }
-    offsets.push_back(static_cast<uint16_t>(row.size()));
-    for (size_t k = offsets.size(); k-- > 0;) {
-      row.push_back(static_cast<uint8_t>(offsets[k]));
-      row.push_back(static_cast<uint8_t>(offsets[k] >> 8));
-    }
-    row.push_back(static_cast<uint8_t>(varCount));
-    row.push_back(static_cast<uint8_t>(varCount >> 8));
     row.insert(row.end(), mask.begin(), mask.end());
     if (row.size() > builders_->data.MaxRow()) {
       tooLarge = true;
@@ -727,7 +800,9 @@ void TableWriter::Insert(const std::vector<std::optional<ado::Value>>& values) {
 }
 
 void TableWriter::DeleteAll() {
+  JoinTransaction();
   CheckWritable(false);
+  bool txn = InTransaction();
   for (uint32_t p : dataPages_) releaseAtCommit_.push_back(p);
   for (uint32_t p : lvalPages_) releaseAtCommit_.push_back(p);
   for (auto& m : columnMaps_) {
@@ -737,7 +812,14 @@ void TableWriter::DeleteAll() {
   dataPages_.clear();
   lvalPages_.clear();
   // The committed trees' pages are released by the durable point below.
+  // Inside a transaction that point is the commit, which frees the file's
+  // trees (basePages); a tree the transaction wrote itself is free now.
   for (auto& s : indexes_) {
+    if (txn) {
+      if (s.root != s.baseRoot)
+        for (uint32_t p : s.committedPages) pager_.Unallocate(p);
+      s.committedPages.clear();
+    }
     s.ClearPending(true);
     s.root = 0;
     s.count = 0;
@@ -747,7 +829,7 @@ void TableWriter::DeleteAll() {
   }
   rowCount_ = 0;
   dirty_ = true;
-  Commit();
+  if (!txn) Commit();
 }
 
 struct TableWriter::NewTree {
@@ -833,11 +915,106 @@ TableWriter::NewTree TableWriter::MergeIndex(IndexState& s) {
   return out;
 }
 
+void TableWriter::AdoptTree(IndexState& s, NewTree& t, bool moreToCome) {
+  if (t.filter) {
+    s.filter = std::move(*t.filter);
+    s.filterOn = true;
+  } else if (s.filterOn) {
+    for (const auto& e : s.pending) s.filter.Add(HashKey(s.KeyOf(e), e.len));
+  }
+  s.root = t.root;
+  s.count = t.count;
+  s.lastKey = std::move(t.lastKey);
+  s.committedPages = std::move(t.pages);
+  s.ClearPending(!moreToCome);
+}
+
 void TableWriter::Commit() { CommitPoint(false); }
 
-void TableWriter::CommitPoint(bool moreToCome) {
+void TableWriter::JoinTransaction() {
+  if (!txn_ || !txn_->open || txn_->table == this) return;
+  if (txn_->table)
+    Refuse("A transaction changes one table: '" + txn_->table->Name() +
+           "' is changed in the open one. Commit or roll it back before changing '" + name_ + "'.");
+  CheckWritable(false);
+  // BeginTransaction committed every table: what is in memory now is what
+  // the file holds.
+  txn_->table = this;
+  txnDefPages_ = defPages_;
+  txnMapPages_ = ourMapPages_;
+  for (auto& s : indexes_) {
+    s.baseRoot = s.root;
+    s.basePages = s.committedPages;
+  }
+  defTouched_ = false;
+  txnCommitted_ = false;
+  pager_.BeginPrivate();
+}
+
+void TableWriter::FlushPrivate() {
+  try {
+    builders_->data.Flush();
+    builders_->lval.Flush();
+    builders_ = std::make_unique<Builders>(pager_, def_.page, LastDataPage());
+    for (auto& s : indexes_) {
+      if (s.pending.empty()) continue;
+      NewTree t = MergeIndex(s);
+      // The tree replaced was the transaction's own, reached by nothing the
+      // file holds: its pages are free at once.
+      if (s.root != s.baseRoot)
+        for (uint32_t p : s.committedPages) pager_.Unallocate(p);
+      AdoptTree(s, t, true);
+    }
+  } catch (...) {
+    failed_ = true;
+    throw;
+  }
+  sinceDurable_ = 0;
+}
+
+void TableWriter::CommitTransaction() {
+  txnCommitted_ = false;
+  CommitPoint(false, true);
+  txnCommitted_ = true;
+}
+
+void TableWriter::RollbackTransaction(const Database& reader) {
+  if (defTouched_) {
+    // The failed commit may have reached the definition: the old one goes
+    // back, synced, before anything else trusts the file.
+    failed_ = true;
+    for (size_t k = txnDefPages_.size(); k-- > 1;) pager_.Write(def_.pages[k], txnDefPages_[k]);
+    pager_.Write(def_.pages[0], txnDefPages_[0]);
+    pager_.Sync();
+    defTouched_ = false;
+  }
+  pager_.DropPrivate();
+  builders_.reset();
+  defPages_.clear();
+  columnMaps_.clear();
+  indexes_.clear();
+  dataPages_.clear();
+  lvalPages_.clear();
+  releaseAtCommit_.clear();
+  def_ = ReadTableDef(reader.File(), def_.page);
+  Load();
+  builders_ = std::make_unique<Builders>(pager_, def_.page, LastDataPage());
+  ourMapPages_ = std::move(txnMapPages_);
+  txnMapPages_.clear();
+  txnDefPages_.clear();
+  sinceDurable_ = 0;
+  dirty_ = false;
+  failed_ = false;
+}
+
+void TableWriter::CommitPoint(bool moreToCome, bool endTransaction) {
   if (!dirty_) return;
   if (failed_) CheckWritable(false);
+  bool txn = InTransaction();
+  if (txn && !endTransaction) {
+    FlushPrivate();
+    return;
+  }
   try {
     // Rows and long values already on their pages; the pages being filled
     // are closed, since after this point they are part of the file.
@@ -862,7 +1039,9 @@ void TableWriter::CommitPoint(bool moreToCome) {
       }
       std::sort(t.pages.begin(), t.pages.end());
       s.umapPages = t.pages;
-      if (!t.kept) newPages.insert(newPages.end(), t.pages.begin(), t.pages.end());
+      // A tree kept from a durable point inside a transaction is not marked
+      // used yet: every tree goes into the map again.
+      newPages.insert(newPages.end(), t.pages.begin(), t.pages.end());
     }
 
     // Usage maps on a page of their own.
@@ -909,6 +1088,7 @@ void TableWriter::CommitPoint(bool moreToCome) {
       PutRaw32(columnMaps_[k].ownedOffset, colMaps[k].first.Raw());
       PutRaw32(columnMaps_[k].freeOffset, colMaps[k].second.Raw());
     }
+    if (txn) defTouched_ = true;
     for (size_t k = defPages_.size(); k-- > 1;) pager_.Write(def_.pages[k], defPages_[k]);
     pager_.Write(def_.pages[0], defPages_[0]);
     pager_.Sync();
@@ -919,17 +1099,13 @@ void TableWriter::CommitPoint(bool moreToCome) {
       NewTree& t = trees[k];
       if (!t.kept)
         for (uint32_t p : s.committedPages) pager_.Release(p);
-      if (t.filter) {
-        s.filter = std::move(*t.filter);
-        s.filterOn = true;
-      } else if (s.filterOn) {
-        for (const auto& e : s.pending) s.filter.Add(HashKey(s.KeyOf(e), e.len));
+      if (txn && s.root != s.baseRoot && t.root != s.baseRoot)
+        for (uint32_t p : s.basePages) pager_.Release(p);
+      if (txn) {
+        s.basePages.clear();
+        s.baseRoot = 0;
       }
-      s.root = t.root;
-      s.count = t.count;
-      s.lastKey = std::move(t.lastKey);
-      s.committedPages = std::move(t.pages);
-      s.ClearPending(!moreToCome);
+      AdoptTree(s, t, moreToCome);
     }
     for (uint32_t p : ourMapPages_) pager_.Release(p);
     ourMapPages_ = maps.Pages();
@@ -943,6 +1119,48 @@ void TableWriter::CommitPoint(bool moreToCome) {
   }
   dirty_ = false;
   sinceDurable_ = 0;
+}
+
+void JetWriter::BeginTransaction() {
+  if (txn_.open) Refuse("A transaction is already open; transactions do not nest.");
+  Commit();
+  txn_ = WriteTransaction{true, nullptr};
+}
+
+void JetWriter::CommitTransaction() {
+  if (!txn_.open) Refuse("No transaction is open to commit.");
+  TableWriter* t = txn_.table;
+  if (!t) {
+    txn_ = {};
+    return;
+  }
+  try {
+    t->CommitTransaction();
+  } catch (...) {
+    if (!t->txnCommitted_) {
+      // The table goes back to the rows the file holds; the caller hears of
+      // the commit's failure.
+      try {
+        auto reader = OpenReader();
+        t->RollbackTransaction(*reader);
+      } catch (...) {
+      }
+    }
+    txn_ = {};
+    pager_->EndPrivate();
+    throw;
+  }
+  txn_ = {};
+  pager_->EndPrivate();
+}
+
+void JetWriter::RollbackTransaction() {
+  if (!txn_.open) Refuse("No transaction is open to roll back.");
+  TableWriter* t = txn_.table;
+  txn_ = {};
+  if (!t) return;
+  auto reader = OpenReader();
+  t->RollbackTransaction(*reader);
 }
 
 std::unique_ptr<JetWriter> JetWriter::Open(const std::string& path, const std::string& password) {
@@ -976,6 +1194,7 @@ std::unique_ptr<JetWriter> JetWriter::Open(const std::string& path, const std::s
     throw;
   }
   w->pager_ = std::make_unique<Pager>(fd, path, kJet4PageSize, w->db_->Header().encryptionKey);
+  w->pager_->CarryPagesInUse(PagesInUse(*w->pager_, *w->db_));
   return w;
 }
 
@@ -994,6 +1213,7 @@ TableWriter& JetWriter::Table(const std::string& name) {
   for (auto& t : tables_)
     if (t->Def().page == def.page) return *t;
   tables_.push_back(std::make_unique<TableWriter>(*pager_, *db_, def));
+  tables_.back()->txn_ = &txn_;
   return *tables_.back();
 }
 
@@ -1001,6 +1221,7 @@ TableWriter& JetWriter::TableAtPage(uint32_t page) {
   for (auto& t : tables_)
     if (t->Def().page == page) return *t;
   tables_.push_back(std::make_unique<TableWriter>(*pager_, *db_, ReadTableDef(db_->File(), page)));
+  tables_.back()->txn_ = &txn_;
   return *tables_.back();
 }
 
@@ -1017,6 +1238,7 @@ void JetWriter::Commit() {
 void JetWriter::Close() {
   if (closed_ || !pager_) return;
   closed_ = true;
+  if (txn_.open) RollbackTransaction();
   Commit();
   // Pages released by the last durable point are free for the host too.
   std::vector<uint32_t> freed(pager_->ReusablePages().begin(), pager_->ReusablePages().end());
@@ -1029,6 +1251,28 @@ void JetWriter::Close() {
   db_.reset();
 }
 
-void JetWriter::InjectWriteFailureAfter(long pageWrites) { pager_->FailAfter(pageWrites); }
+void JetWriter::CopyFileTo(int outFd) {
+  if (txn_.open) Refuse("The file cannot be copied while a transaction is open.");
+  Commit();
+  struct stat st {};
+  if (fstat(pager_->Fd(), &st) != 0) ThrowFileInUse(path_);
+  std::vector<uint8_t> buf(1 << 20);
+  off_t at = 0;
+  while (at < st.st_size) {
+    size_t want = static_cast<size_t>(std::min<off_t>(static_cast<off_t>(buf.size()), st.st_size - at));
+    ssize_t n = ::pread(pager_->Fd(), buf.data(), want, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) Refuse("Cannot read the database file '" + path_ + "' (" + std::strerror(n < 0 ? errno : EIO) + ").");
+    for (ssize_t done = 0; done < n;) {
+      ssize_t w = ::write(outFd, buf.data() + done, static_cast<size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) Refuse(std::string("Cannot write the copy (") + std::strerror(w < 0 ? errno : ENOSPC) + ").");
+      done += w;
+    }
+    at += n;
+  }
+}
+
+void JetWriter::InjectWriteFailureAfter(long pageWrites, bool once) { pager_->FailAfter(pageWrites, once); }
 
 }  // namespace brenvo::jet
