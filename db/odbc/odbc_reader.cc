@@ -106,7 +106,7 @@ std::unique_ptr<OdbcReader> OdbcReader::ForTable(std::shared_ptr<Session> sessio
     r->keyParamOrder_.push_back(static_cast<int>(i));
     where += (where.empty() ? "(" : " OR (") + term + ")";
   }
-  r->nextSql_ = from + " WHERE " + where + limit;  // + the rows of a slice, once known
+  r->nextSql_ = from + " WHERE " + where + limit + "?";
   r->keyNames_ = std::move(key);
   r->table_ = table;
   r->Start();
@@ -133,15 +133,22 @@ void OdbcReader::Start() {
   const size_t bytes = ReadSlice(stmt_.get(), slice_);
   pos_ = 0;
   eof_ = slice_.empty();
-  if (slice_.size() < sliceRows_) return;
-  if (nextRows_ == 0) {
-    nextRows_ = sliceRows_;
-    if (sliceRows_ >= kDefaultSliceRows && bytes > 0)
-      nextRows_ = std::clamp<size_t>(static_cast<size_t>(static_cast<double>(kSliceBytes) * slice_.size() / bytes),
-                                     sliceRows_, kMaxSliceRows);
-    nextSql_ += std::to_string(nextRows_);
-  }
+  curRows_ = sliceRows_;
+  if (slice_.size() < curRows_) return;
+  PlanNextSlice(bytes);
   StartPrefetch();
+}
+
+// Each slice twice the one before, up to about kSliceBytes of values by the
+// measure of the slice just read: a small table costs no more than before,
+// a large one few round trips.
+void OdbcReader::PlanNextSlice(size_t bytes) {
+  nextRows_ = sliceRows_;
+  if (sliceRows_ < kDefaultSliceRows) return;
+  const size_t byBytes =
+      bytes > 0 ? static_cast<size_t>(static_cast<double>(kSliceBytes) * static_cast<double>(slice_.size()) / bytes)
+                : kMaxSliceRows;
+  nextRows_ = std::clamp<size_t>(std::min(curRows_ * 2, byBytes), sliceRows_, kMaxSliceRows);
 }
 
 // The slices after the first go by one statement, prepared once (a round
@@ -166,6 +173,10 @@ SQLHSTMT OdbcReader::RunSlice(bool first) {
     BindValue(s, static_cast<SQLUSMALLINT>(p + 1), lastKey_[static_cast<size_t>(k)],
               cols_[static_cast<size_t>(keyCols_[static_cast<size_t>(k)])], keyParams_[p]);
   }
+  limitParam_ = static_cast<SQLINTEGER>(nextRows_);
+  Check(SQLBindParameter(s, static_cast<SQLUSMALLINT>(keyParamOrder_.size() + 1), SQL_PARAM_INPUT, SQL_C_SLONG,
+                         SQL_INTEGER, 0, 0, &limitParam_, 0, nullptr),
+        SQL_HANDLE_STMT, s, "SQLBindParameter");
   Check(SQLExecute(s), SQL_HANDLE_STMT, s, "SQLExecute");
   return s;
 }
@@ -212,7 +223,7 @@ void OdbcReader::StartPrefetch() {
   nextError_ = nullptr;
   prefetch_ = std::thread([this] {
     try {
-      ReadSlice(RunSlice(false), next_);
+      nextBytes_ = ReadSlice(RunSlice(false), next_);
     } catch (...) {
       nextStmt_.reset();
       next_.clear();
@@ -240,7 +251,9 @@ void OdbcReader::NextSlice() {
   next_.clear();
   pos_ = 0;
   eof_ = slice_.empty();
-  if (slice_.size() == nextRows_) {
+  curRows_ = nextRows_;
+  if (slice_.size() == curRows_) {
+    PlanNextSlice(nextBytes_);
     session_->WaitIdle();
     StartPrefetch();
   }
