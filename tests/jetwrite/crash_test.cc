@@ -11,8 +11,6 @@
 #include <set>
 
 #include "db/jet/database.h"
-#include "db/jet/table_scan.h"
-#include "db/jet/column_value.h"
 #include "db/jet/writer.h"
 #include "tests/jetwrite/write_support.h"
 
@@ -33,18 +31,7 @@ Row Schedule(int i) {
   return r;
 }
 
-// sale_m: four indexes; but for the primary key every new key falls between
-// committed ones, so each durable point rewrites their leaves.
-Row Sale(int i) {
-  Row r(8);
-  r[0] = ado::Value(int64_t{i});
-  r[1] = ado::Value("S" + std::to_string(10000 + (i * 7919) % 10007) + "-" + std::to_string(i));
-  r[2] = ado::Value(ado::DateTime{2000 + i % 25, 1 + i % 12, 1 + i % 28, 0, 0, 0});
-  r[3] = ado::Value(int64_t{i % 37});
-  r[4] = ado::Value(1.5 * i);
-  if (i % 40 == 0) r[7] = ado::Value(std::string(6000, 'm'));
-  return r;
-}
+Row Sale(int i) { return SaleRow(i); }
 
 // The child: appends rows 1..kRows, reporting each durable point's row count.
 [[noreturn]] void ImportUntilKilled(const std::string& path, const std::string& table, Row (*make)(int),
@@ -67,20 +54,6 @@ Row Sale(int i) {
     _exit(2);
   }
   _exit(0);
-}
-
-std::set<int64_t> StoredIds(const std::string& path, const std::string& table) {
-  auto db = jet::Database::Open(path, kBrenvoPassword);
-  const auto& t = db->Table(table);
-  jet::TableScan scan(db->File(), t);
-  jet::RowBytes row;
-  std::vector<uint8_t> scratch;
-  std::set<int64_t> ids;
-  while (scan.Next(row)) {
-    jet::RowReader rr(row.bytes, t);
-    ids.insert(std::get<int64_t>(jet::DecodeValue(db->File(), rr, t.columns[0], scratch)));
-  }
-  return ids;
 }
 
 void KillLoop(const std::string& table, Row (*make)(int), int rounds, uint32_t seed) {
