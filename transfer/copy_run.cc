@@ -110,6 +110,9 @@ class Run {
   }
   void StopLog(const std::string& reason) {
     c_.AppendLog("작업 중지: " + reason + " (대상 DB 변경 없음)");
+    WriteLogHeader();
+    copyEnd_ = Clock::now();
+    Summary();
     WriteLogFile(true);
   }
 
@@ -266,6 +269,11 @@ class Run {
   }
 
   void CopyAll() {
+    if (c_.CancelRequested()) {
+      result_.cancelled = true;
+      StopLog("중지 요청");
+      return;
+    }
     if (!Backup()) return;
     TableCatalogue& cat = c_.catalogue();
     std::vector<int> marked;
@@ -591,7 +599,7 @@ class Run {
     c_.AppendLog("백업 파일: " + (direction_ == 0                  ? std::string("없음 (대상이 CS DB)")
                                   : result_.backupPath.empty() ? std::string("없음")
                                                                : result_.backupPath));
-    if (!options_.verify) c_.AppendLog("검증: 생략");
+    if (!options_.verify && !done_.empty()) c_.AppendLog("검증: 생략");
     for (const auto& v : result_.verification) {
       std::string state = !v.error.empty()    ? "확인 실패 " + v.error
                           : v.differing == 0 ? "일치"
