@@ -242,6 +242,8 @@ class Run {
     long long failed = 0;
     ColumnPlan plan;
     bool planned = false;
+    // The rows the copy read, as the read-back compares them.
+    std::vector<uint64_t> sourceDigests;
   };
 
   // Before the first change to an Access file, a copy of it; no copy, no change.
@@ -388,6 +390,7 @@ class Run {
         break;
       }
       ++row;
+      if (options_.verify) d.sourceDigests.push_back(RowDigest(*reader, d.plan, true));
       if (!giveUpKey.empty()) {
         ++untried;
       } else if (auto err = StoreRow(*reader, *writer, d.plan)) {
@@ -558,7 +561,9 @@ class Run {
     }
     ado::Connection* target = direction_ == 0 ? dst_.get() : fresh.get();
     for (const TableDone& d : done_) {
-      if (d.outcome == Outcome::Unchanged) continue;
+      // A table left half copied is told as such; comparing the rows it got
+      // with only the rows read before the stop would call it equal.
+      if (d.outcome != Outcome::Replaced) continue;
       if (c_.CancelRequested()) {
         c_.AppendLog("검증 중지");
         break;
@@ -569,6 +574,7 @@ class Run {
         if (!target || target->State() != ado::adStateOpen)
           throw BrenvoError(3704, "Operation is not allowed when the object is closed.", "ADODB.Connection");
         TableComparison cmp = CompareTable(*src_, *target, d.table, d.planned ? &d.plan : nullptr,
+                                           d.planned ? &d.sourceDigests : nullptr,
                                            [this] { return c_.CancelRequested(); });
         if (cmp.cancelled) {
           c_.AppendLog("검증 중지");

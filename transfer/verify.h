@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "db/ado/recordset.h"
 #include "transfer/column_plan.h"
@@ -29,10 +30,20 @@ struct TableComparison {
 // DATE column by day, bytes as they are.
 uint64_t RowDigest(const ado::Recordset& rs, const ColumnPlan& plan, bool asSource);
 
-// Reads the table on both connections and compares, with the copy's column
-// plan where there is one. cancelled() is asked between rows. Raises what
-// the reading raises.
+// The digests of every row of rs from where it stands to its end, appended
+// to out. False when cancelled() said so (asked every 1,024 rows).
+bool ReadDigests(ado::Recordset& rs, const ColumnPlan& plan, bool asSource, std::vector<uint64_t>& out,
+                 const std::function<bool()>& cancelled);
+
+// The two sides' digests as multisets.
+TableComparison CompareDigests(std::vector<uint64_t> source, std::vector<uint64_t> target);
+
+// Reads the table back from target and compares it with the source: with the
+// digests the copy made of the source rows it read (sourceDigests, under
+// copyPlan), or else by reading the source again. Raises what the reading
+// raises.
 TableComparison CompareTable(ado::Connection& source, ado::Connection& target, const std::string& table,
-                             const ColumnPlan* copyPlan, const std::function<bool()>& cancelled);
+                             const ColumnPlan* copyPlan, const std::vector<uint64_t>* sourceDigests,
+                             const std::function<bool()>& cancelled);
 
 }  // namespace brenvo
