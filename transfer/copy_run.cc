@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <deque>
 #include <optional>
 #include <set>
 
@@ -277,6 +278,18 @@ class Run {
       return;
     }
     if (!Backup()) return;
+    // Into the CS DB the read-back of one table runs on a connection of its
+    // own while the next table is copied. Access files are read back at the
+    // end: the writer holds them alone until then.
+    if (options_.verify && direction_ == 0) {
+      std::unique_ptr<ado::Connection> second;
+      bool opened = false;
+      try {
+        opened = s_.openMySql(second);
+      } catch (...) {
+      }
+      if (opened) readBack_ = std::make_unique<BackgroundReadBack>(std::move(second));
+    }
     TableCatalogue& cat = c_.catalogue();
     std::vector<int> marked;
     for (int i = 0; i < cat.Count(); ++i)
@@ -496,6 +509,9 @@ class Run {
     result_.rowsFailed += d.failed;
     if (d.outcome == Outcome::Replaced) ++result_.tablesCopied;
     done_.push_back(std::move(d));
+    const TableDone& kept = done_.back();
+    if (readBack_ && kept.outcome == Outcome::Replaced && kept.planned)
+      readBack_->Add(kept.table, &kept.plan, &kept.sourceDigests);
   }
 
   // One row: AddNew, every mapped column, Update. Any refusal leaves the
@@ -560,6 +576,11 @@ class Run {
       if (!Step([&] { s_.openMdb(fresh, direction_ == 2); })) fresh.reset();
     }
     ado::Connection* target = direction_ == 0 ? dst_.get() : fresh.get();
+    std::vector<BackgroundReadBack::Result> early;
+    if (readBack_) {
+      early = readBack_->Finish([this] { return c_.CancelRequested(); });
+      readBack_.reset();
+    }
     for (const TableDone& d : done_) {
       // A table left half copied is told as such; comparing the rows it got
       // with only the rows read before the stop would call it equal.
@@ -570,6 +591,13 @@ class Run {
       }
       c_.SetStatus(d.table + " 테이블 검증 중...");
       TableVerification v{d.table, 0, {}};
+      auto got = std::find_if(early.begin(), early.end(), [&](const auto& e) { return e.table == d.table; });
+      if (got != early.end() && (got->comparison || !got->error.empty())) {
+        v.differing = got->comparison ? got->comparison->differing : 0;
+        v.error = got->error;
+        result_.verification.push_back(std::move(v));
+        continue;
+      }
       try {
         if (!target || target->State() != ado::adStateOpen)
           throw BrenvoError(3704, "Operation is not allowed when the object is closed.", "ADODB.Connection");
@@ -654,7 +682,8 @@ class Run {
   bool headerWritten_ = false;
   bool stopped_ = false;
   bool noTransactions_ = false;
-  std::vector<TableDone> done_;
+  std::deque<TableDone> done_;  // stays where it is while the read-back thread looks at it
+  std::unique_ptr<BackgroundReadBack> readBack_;
   std::set<std::string> shownErrors_;
   CopyRunResult result_;
 };

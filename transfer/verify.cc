@@ -1,18 +1,19 @@
 #include "transfer/verify.h"
 
 #include <algorithm>
-#include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 
 #include "transfer/values.h"
+#include "util/error.h"
 
 namespace brenvo {
 namespace {
 
 // Eight bytes at a time, each field preceded by its tag and length so that
 // neighbouring fields cannot trade bytes. Not a defence against anyone
-// crafting collisions; two rows that differ collide once in 2^64.
+// crafting collisions; two rows that differ collide about once in 2^64.
 class Digest {
  public:
   void Field(char tag, std::string_view bytes) {
@@ -29,20 +30,23 @@ class Digest {
       Mix(w);
     }
   }
-  uint64_t Done() const { return Final(h_ ^ n_); }
-
- private:
-  static uint64_t Final(uint64_t z) {
+  void Word(char tag, uint64_t w) {
+    Mix(static_cast<uint64_t>(static_cast<unsigned char>(tag)) << 56);
+    Mix(w);
+  }
+  uint64_t Done() const {
+    uint64_t z = h_;
     z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
     z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
     return z ^ (z >> 31);
   }
+
+ private:
   void Mix(uint64_t w) {
-    h_ = Final(h_ ^ w) + 0x9e3779b97f4a7c15ULL;
-    ++n_;
+    h_ = (h_ ^ w) * 0x9e3779b97f4a7c15ULL;
+    h_ ^= h_ >> 29;
   }
   uint64_t h_ = 0x2545f4914f6cdd1dULL;
-  uint64_t n_ = 0;
 };
 
 // "12.3400" and "12.34", "-0" and "0": one text per number.
@@ -55,15 +59,14 @@ std::string NormalNumber(std::string t) {
   return t;
 }
 
-// A whole number in its integer form, anything else in the shortest form
-// that reads back to the same double.
-std::string_view NumberText(double d, char* buf, size_t size) {
-  std::to_chars_result r;
-  if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 9.0e15)
-    r = std::to_chars(buf, buf + size, static_cast<int64_t>(d));
-  else
-    r = std::to_chars(buf, buf + size, d);
-  return {buf, static_cast<size_t>(r.ptr - buf)};
+// A number by its value: whole numbers as integers whatever type carried
+// them, the rest by the bits of their double (a Single widens exactly).
+void AddNumber(Digest& dg, double d) {
+  if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 9.0e15) return dg.Word('i', static_cast<uint64_t>(static_cast<int64_t>(d)));
+  if (d == 0) d = 0;  // -0
+  uint64_t bits;
+  std::memcpy(&bits, &d, 8);
+  dg.Word('d', bits);
 }
 
 // FormatDateTime's text without its allocation.
@@ -87,26 +90,20 @@ std::string_view DateText(const ado::DateTime& t, char* buf, bool dateOnly) {
 
 void AddValue(Digest& dg, const ado::Value& v, bool dateOnly) {
   using namespace ado;
-  // Every value but NULL compares by its text, so a number stored into a
-  // text column, or a date stored from its text, still meets its source.
-  char buf[64];
+  // Numbers compare by value, text and dates by their text (a date stored
+  // from its text reads back as a date).
+  char buf[48];
   switch (v.index()) {
     case 0:
       return dg.Field('0', {});
     case 1:
-      return dg.Field('t', std::get<bool>(v) ? "1" : "0");
-    case 2: {
-      auto r = std::to_chars(buf, buf + sizeof buf, std::get<int64_t>(v));
-      return dg.Field('t', {buf, static_cast<size_t>(r.ptr - buf)});
-    }
+      return dg.Word('i', std::get<bool>(v) ? 1 : 0);
+    case 2:
+      return dg.Word('i', static_cast<uint64_t>(std::get<int64_t>(v)));
     case 3:
-      return dg.Field('t', NumberText(std::get<double>(v), buf, sizeof buf));
-    case 4: {
-      float f = std::get<float>(v);
-      if (f == std::trunc(f) && std::fabs(f) < 1.0e7f) return dg.Field('t', NumberText(f, buf, sizeof buf));
-      auto r = std::to_chars(buf, buf + sizeof buf, f);
-      return dg.Field('t', {buf, static_cast<size_t>(r.ptr - buf)});
-    }
+      return AddNumber(dg, std::get<double>(v));
+    case 4:
+      return AddNumber(dg, std::get<float>(v));
     case 5: {
       const std::string& s = std::get<std::string>(v);
       return dg.Field('t', dateOnly && s.size() > 10 && s[4] == '-' ? std::string_view(s).substr(0, 10) : s);
@@ -117,7 +114,7 @@ void AddValue(Digest& dg, const ado::Value& v, bool dateOnly) {
       break;
   }
   if (std::holds_alternative<Currency>(v) || std::holds_alternative<Decimal>(v))
-    return dg.Field('t', NormalNumber(ValueToText(v).value_or("")));
+    return dg.Field('n', NormalNumber(ValueToText(v).value_or("")));
   dg.Field('t', ValueToText(v).value_or(""));
 }
 
@@ -173,34 +170,103 @@ TableComparison CompareDigests(std::vector<uint64_t> source, std::vector<uint64_
   return out;
 }
 
+std::optional<TableComparison> CompareWithDigests(ado::Connection& target, const std::string& table,
+                                                  const ColumnPlan& plan, const std::vector<uint64_t>& sourceDigests,
+                                                  const std::function<bool()>& cancelled) {
+  auto dst = target.OpenTable(table, ado::OpenMode::Read);
+  if (plan.targetType.size() != static_cast<size_t>(dst->FieldCount())) return std::nullopt;
+  std::vector<uint64_t> b;
+  if (!ReadDigests(*dst, plan, false, b, cancelled)) {
+    TableComparison out;
+    out.cancelled = true;
+    return out;
+  }
+  ado::CloseADO(dst);
+  return CompareDigests(sourceDigests, std::move(b));
+}
+
 TableComparison CompareTable(ado::Connection& source, ado::Connection& target, const std::string& table,
                              const ColumnPlan* copyPlan, const std::vector<uint64_t>* sourceDigests,
                              const std::function<bool()>& cancelled) {
-  std::unique_ptr<ado::Recordset> src;
-  if (!sourceDigests) src = source.OpenTable(table, ado::OpenMode::Read);
+  if (copyPlan && sourceDigests)
+    if (auto out = CompareWithDigests(target, table, *copyPlan, *sourceDigests, cancelled)) return *out;
+  // No digests, or the columns changed since the copy: both sides read now.
+  auto src = source.OpenTable(table, ado::OpenMode::Read);
   auto dst = target.OpenTable(table, ado::OpenMode::Read);
-  // The copy's own plan carries the appending side's types, which decided
-  // the conversions; a plan that no longer fits the columns is made anew.
-  const bool fits = copyPlan && copyPlan->targetType.size() == static_cast<size_t>(dst->FieldCount()) &&
-                    (!src || copyPlan->target.size() == static_cast<size_t>(src->FieldCount()));
-  if (!fits && !src) {
-    // Digests made under a plan that no longer fits cannot be compared.
-    sourceDigests = nullptr;
-    src = source.OpenTable(table, ado::OpenMode::Read);
-  }
-  const ColumnPlan plan = fits ? *copyPlan : PlanColumns(*src, *dst);
+  const ColumnPlan plan = PlanColumns(*src, *dst);
   std::vector<uint64_t> a, b;
-  TableComparison cancelledOut;
-  cancelledOut.cancelled = true;
-  if (src) {
-    if (!ReadDigests(*src, plan, true, a, cancelled)) return cancelledOut;
-    ado::CloseADO(src);
-  } else {
-    a = *sourceDigests;
-  }
-  if (!ReadDigests(*dst, plan, false, b, cancelled)) return cancelledOut;
+  TableComparison out;
+  out.cancelled = true;
+  if (!ReadDigests(*src, plan, true, a, cancelled)) return out;
+  ado::CloseADO(src);
+  if (!ReadDigests(*dst, plan, false, b, cancelled)) return out;
   ado::CloseADO(dst);
   return CompareDigests(std::move(a), std::move(b));
+}
+
+BackgroundReadBack::BackgroundReadBack(std::unique_ptr<ado::Connection> target) : target_(std::move(target)) {
+  thread_ = std::thread([this] { Loop(); });
+}
+
+BackgroundReadBack::~BackgroundReadBack() {
+  stop_ = true;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    finishing_ = true;
+  }
+  cv_.notify_all();
+  if (thread_.joinable()) thread_.join();
+  try {
+    ado::CloseADO(target_);
+  } catch (...) {
+  }
+}
+
+void BackgroundReadBack::Add(const std::string& table, const ColumnPlan* plan,
+                             const std::vector<uint64_t>* sourceDigests) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    jobs_.push_back({table, plan, sourceDigests});
+  }
+  cv_.notify_all();
+}
+
+void BackgroundReadBack::Loop() {
+  std::unique_lock<std::mutex> lock(mu_);
+  for (;;) {
+    cv_.wait(lock, [this] { return !jobs_.empty() || finishing_; });
+    if (jobs_.empty()) {
+      ended_ = true;
+      cv_.notify_all();
+      return;
+    }
+    Job job = jobs_.front();
+    jobs_.pop_front();
+    lock.unlock();
+    Result r{job.table, std::nullopt, {}};
+    if (!stop_) {
+      try {
+        r.comparison = CompareWithDigests(*target_, job.table, *job.plan, *job.digests, [this] { return stop_.load(); });
+        if (r.comparison && r.comparison->cancelled) r.comparison.reset();
+      } catch (...) {
+        ErrorInfo e = DescribeCurrentException();
+        r.error = "Error " + std::to_string(e.number) + " (" + e.description + ")";
+      }
+    }
+    lock.lock();
+    results_.push_back(std::move(r));
+  }
+}
+
+std::vector<BackgroundReadBack::Result> BackgroundReadBack::Finish(const std::function<bool()>& cancelled) {
+  std::unique_lock<std::mutex> lock(mu_);
+  finishing_ = true;
+  cv_.notify_all();
+  while (!cv_.wait_for(lock, std::chrono::milliseconds(100), [this] { return ended_; }))
+    if (cancelled && cancelled()) stop_ = true;
+  lock.unlock();
+  if (thread_.joinable()) thread_.join();
+  return std::move(results_);
 }
 
 }  // namespace brenvo
