@@ -142,7 +142,9 @@ ado::Value Convert(const ColumnDef& c, const ado::Value& v) {
     }
     case kColFloat: {
       double d = ToDouble(v);
-      if (std::fabs(d) > 3.4028234663852886e38) RefuseOverflow();
+      // Too large only when it would round to infinity: the shortest text of
+      // the largest Single (3.4028235e38) is itself above it as a double.
+      if (std::fabs(d) >= 3.4028235677973366e38) RefuseOverflow();
       return d;
     }
     case kColDouble: return ToDouble(v);
