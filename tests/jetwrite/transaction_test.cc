@@ -163,8 +163,11 @@ TEST_F(Replace, IntervalsInsideATransactionWritePagesButCommitNothing) {
   auto& t = w->Table("sale_m");
   InsertRows(t, 700, 250);
   w->CommitTransaction();
-  // The next transaction replaces what the first one committed.
+  // The next transaction replaces what the first one committed, and
+  // empties its own rows once on the way.
   w->BeginTransaction();
+  t.DeleteAll();
+  InsertRows(t, 500, 250);
   t.DeleteAll();
   InsertRows(t, 900, 250);
   // The writer's own reader sees the file's state: the first commit's rows.
