@@ -11,11 +11,12 @@
 #include "app/frm_main.h"
 #include "app/qt_prompter.h"
 #include "app/start_up.h"
-#include "transfer/console_state.h"
+#include "screen/console.h"
 #include "util/settings_store.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  brenvo::InstallQtKorean(app);
   auto settings = brenvo::MakeIniSettingsStore(qEnvironmentVariable("BRENVO_SETTINGS_DIR").toStdString());
   const QString shot = qEnvironmentVariable("BRENVO_SCREENSHOT");
   brenvo::QtPrompter startPrompter(nullptr, brenvo::kProgramTitle);

@@ -3,33 +3,35 @@
 namespace brenvo::jet {
 
 RowReader::RowReader(ByteView row, const TableDef& table) : row_(row) {
-  if (table.format->rowCountBytes == 1) {
+  const size_t n = table.format->rowCountBytes;
+  if (n == 1) {
     jet3_ = true;
     fixedStart_ = 1;
     columns_ = row.U8(0, "row column count");
   } else {
     columns_ = row.U16(0, "row column count");
   }
-  const size_t n = table.format->rowCountBytes;
   size_t mask = (columns_ + 7u) / 8u;
-  if (jet3_ && table.varColumns == 0) {
-    // A table without variable columns stores none of their trailer.
-    if (row.size < n + mask) ThrowCorrupt("row too short for its null mask");
-    maskPos_ = varAreaEnd_ = row.size - mask;
+  if (row.size < n + mask) ThrowCorrupt("row too short for its null mask");
+  maskPos_ = row.size - mask;
+  if (table.varColumns == 0) {
+    // A table without variable-length columns: Access writes its rows with
+    // neither the offsets nor their count, the fixed area runs up to the mask.
+    varTablePos_ = maskPos_;
+    varAreaEnd_ = maskPos_;
     fixedColumns_ = columns_;
     return;
   }
   if (row.size < n + mask + n) ThrowCorrupt("row too short for its null mask");
-  maskPos_ = row.size - mask;
   varColumns_ = jet3_ ? row.U8(maskPos_ - 1, "row variable column count")
                       : row.U16(maskPos_ - 2, "row variable column count");
   if (jet3_) {
     ReadJet3Offsets();
   } else {
-    size_t tableBytes = 2u * (varColumns_ + 1u);
-    if (maskPos_ - 2 < 2 + tableBytes) ThrowCorrupt("row too short for its variable column table");
+    size_t offsets = 2u * (varColumns_ + 1u);
+    if (maskPos_ - 2 < 2 + offsets) ThrowCorrupt("row too short for its variable column table");
     varTablePos_ = maskPos_ - 4;
-    varAreaEnd_ = maskPos_ - 2 - tableBytes;
+    varAreaEnd_ = maskPos_ - 2 - offsets;
   }
   fixedColumns_ = columns_ >= varColumns_ ? static_cast<uint16_t>(columns_ - varColumns_) : 0;
 }

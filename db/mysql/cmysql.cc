@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "util/error.h"
+#include "util/text.h"
 
 namespace brenvo::mysql {
 namespace {
@@ -17,14 +18,7 @@ constexpr int kErrConnHost = 2003;    // CR_CONN_HOST_ERROR (libmysqlclient: TCP
 constexpr int kErrConnection = 2002;  // CR_CONNECTION_ERROR (Connector/C gives it for TCP too)
 
 // Only blanks are stripped, not tabs or line breaks inside a value's edges.
-std::string TrimBlanks(const char* p) {
-  if (!p) return {};
-  std::string_view s(p);
-  size_t b = s.find_first_not_of(' ');
-  if (b == std::string_view::npos) return {};
-  size_t e = s.find_last_not_of(' ');
-  return std::string(s.substr(b, e - b + 1));
-}
+std::string TrimBlanks(const char* p) { return p ? TrimSpaces(p) : std::string(); }
 
 int32_t Low32(uint64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v)); }
 
