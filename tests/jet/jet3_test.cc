@@ -83,6 +83,21 @@ TEST(Jet3Files, SchemaAndIntegrityCheck) {
   EXPECT_NE(schema.find("4. Grade: TEXT, length 30 bytes, 30 chars\n"), std::string::npos) << schema;
   EXPECT_NE(schema.find("1. ResultsID: LONG, length 4 bytes, autonumber, fixed\n"), std::string::npos);
   EXPECT_NE(schema.find("StudentsAndClasses: (StudentID asc, ClassID asc) unique\n"), std::string::npos);
+
+  // Long values: the catalogue's property blobs (OLE) each begin with Jet
+  // 3's "KKD\0"; its longest value (Lv, 11,602 bytes) runs over six pages.
+  std::string catalog = ExportToString(*db, "MSysObjects");
+  size_t blobs = 0, longest = 0;
+  for (size_t at = catalog.find(",4B4B4400"); at != std::string::npos; at = catalog.find(",4B4B4400", at + 1))
+    ++blobs;
+  std::istringstream lines(catalog);
+  for (std::string l; std::getline(lines, l);)
+    for (size_t a = 0, b; a < l.size(); a = b + 1) {
+      b = std::min(l.find(',', a), l.size());
+      longest = std::max(longest, b - a);
+    }
+  EXPECT_GT(blobs, 30u);
+  EXPECT_EQ(longest, 2 * 11602u);
 }
 
 // The console's connection string carries the host application's password;
