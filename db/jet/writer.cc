@@ -350,6 +350,10 @@ struct TableWriter::IndexState {
   std::string lastKey;  // its last key
   std::vector<uint32_t> committedPages;
   std::vector<uint32_t> umapPages;
+  // Inside a transaction root and committedPages are its own tree; these
+  // are the tree the file holds, freed by the commit.
+  uint32_t baseRoot = 0;
+  std::vector<uint32_t> basePages;
   KeyFilter filter;  // unique indexes: the committed keys, once filterOn
   bool filterOn = false;
 
@@ -469,6 +473,9 @@ struct TableWriter::Builders {
 
 TableWriter::TableWriter(Pager& pager, const Database& db, TableDef def)
     : pager_(pager), db_(db), def_(std::move(def)) {
+  name_ = "page " + std::to_string(def_.page);
+  for (const auto& e : db_.Catalog())
+    if (e.IsTable() && e.tableDefPage == def_.page) name_ = e.name;
   Load();
   builders_ = std::make_unique<Builders>(pager_, def_.page, LastDataPage());
 }
@@ -642,6 +649,7 @@ std::vector<uint8_t> TableWriter::WriteLongValue(const std::vector<uint8_t>& byt
 }
 
 void TableWriter::Insert(const std::vector<std::optional<ado::Value>>& values) {
+  JoinTransaction();
   CheckWritable(true);
   const auto& cols = def_.columns;
   if (values.size() > cols.size()) Refuse("More values than the table has columns.");
@@ -790,7 +798,9 @@ void TableWriter::Insert(const std::vector<std::optional<ado::Value>>& values) {
 }
 
 void TableWriter::DeleteAll() {
+  JoinTransaction();
   CheckWritable(false);
+  bool txn = InTransaction();
   for (uint32_t p : dataPages_) releaseAtCommit_.push_back(p);
   for (uint32_t p : lvalPages_) releaseAtCommit_.push_back(p);
   for (auto& m : columnMaps_) {
@@ -800,7 +810,14 @@ void TableWriter::DeleteAll() {
   dataPages_.clear();
   lvalPages_.clear();
   // The committed trees' pages are released by the durable point below.
+  // Inside a transaction that point is the commit, which frees the file's
+  // trees (basePages); a tree the transaction wrote itself is free now.
   for (auto& s : indexes_) {
+    if (txn) {
+      if (s.root != s.baseRoot)
+        for (uint32_t p : s.committedPages) pager_.Unallocate(p);
+      s.committedPages.clear();
+    }
     s.ClearPending(true);
     s.root = 0;
     s.count = 0;
@@ -810,7 +827,7 @@ void TableWriter::DeleteAll() {
   }
   rowCount_ = 0;
   dirty_ = true;
-  Commit();
+  if (!txn) Commit();
 }
 
 struct TableWriter::NewTree {
@@ -896,11 +913,106 @@ TableWriter::NewTree TableWriter::MergeIndex(IndexState& s) {
   return out;
 }
 
+void TableWriter::AdoptTree(IndexState& s, NewTree& t, bool moreToCome) {
+  if (t.filter) {
+    s.filter = std::move(*t.filter);
+    s.filterOn = true;
+  } else if (s.filterOn) {
+    for (const auto& e : s.pending) s.filter.Add(HashKey(s.KeyOf(e), e.len));
+  }
+  s.root = t.root;
+  s.count = t.count;
+  s.lastKey = std::move(t.lastKey);
+  s.committedPages = std::move(t.pages);
+  s.ClearPending(!moreToCome);
+}
+
 void TableWriter::Commit() { CommitPoint(false); }
 
-void TableWriter::CommitPoint(bool moreToCome) {
+void TableWriter::JoinTransaction() {
+  if (!txn_ || !txn_->open || txn_->table == this) return;
+  if (txn_->table)
+    Refuse("A transaction changes one table: '" + txn_->table->Name() +
+           "' is changed in the open one. Commit or roll it back before changing '" + name_ + "'.");
+  CheckWritable(false);
+  // BeginTransaction committed every table: what is in memory now is what
+  // the file holds.
+  txn_->table = this;
+  txnDefPages_ = defPages_;
+  txnMapPages_ = ourMapPages_;
+  for (auto& s : indexes_) {
+    s.baseRoot = s.root;
+    s.basePages = s.committedPages;
+  }
+  defTouched_ = false;
+  txnCommitted_ = false;
+  pager_.BeginPrivate();
+}
+
+void TableWriter::FlushPrivate() {
+  try {
+    builders_->data.Flush();
+    builders_->lval.Flush();
+    builders_ = std::make_unique<Builders>(pager_, def_.page, LastDataPage());
+    for (auto& s : indexes_) {
+      if (s.pending.empty()) continue;
+      NewTree t = MergeIndex(s);
+      // The tree replaced was the transaction's own, reached by nothing the
+      // file holds: its pages are free at once.
+      if (s.root != s.baseRoot)
+        for (uint32_t p : s.committedPages) pager_.Unallocate(p);
+      AdoptTree(s, t, true);
+    }
+  } catch (...) {
+    failed_ = true;
+    throw;
+  }
+  sinceDurable_ = 0;
+}
+
+void TableWriter::CommitTransaction() {
+  txnCommitted_ = false;
+  CommitPoint(false, true);
+  txnCommitted_ = true;
+}
+
+void TableWriter::RollbackTransaction(const Database& reader) {
+  if (defTouched_) {
+    // The failed commit may have reached the definition: the old one goes
+    // back, synced, before anything else trusts the file.
+    failed_ = true;
+    for (size_t k = txnDefPages_.size(); k-- > 1;) pager_.Write(def_.pages[k], txnDefPages_[k]);
+    pager_.Write(def_.pages[0], txnDefPages_[0]);
+    pager_.Sync();
+    defTouched_ = false;
+  }
+  pager_.DropPrivate();
+  builders_.reset();
+  defPages_.clear();
+  columnMaps_.clear();
+  indexes_.clear();
+  dataPages_.clear();
+  lvalPages_.clear();
+  releaseAtCommit_.clear();
+  def_ = ReadTableDef(reader.File(), def_.page);
+  Load();
+  builders_ = std::make_unique<Builders>(pager_, def_.page, LastDataPage());
+  ourMapPages_ = std::move(txnMapPages_);
+  txnMapPages_.clear();
+  txnDefPages_.clear();
+  sinceDurable_ = 0;
+  dirty_ = false;
+  failed_ = false;
+}
+
+void TableWriter::CommitPoint(bool moreToCome, bool endTransaction) {
   if (!dirty_) return;
   if (failed_) CheckWritable(false);
+  bool txn = InTransaction();
+  if (txn && !endTransaction) {
+    FlushPrivate();
+    return;
+  }
   try {
     // Rows and long values already on their pages; the pages being filled
     // are closed, since after this point they are part of the file.
@@ -925,7 +1037,9 @@ void TableWriter::CommitPoint(bool moreToCome) {
       }
       std::sort(t.pages.begin(), t.pages.end());
       s.umapPages = t.pages;
-      if (!t.kept) newPages.insert(newPages.end(), t.pages.begin(), t.pages.end());
+      // A tree kept from a durable point inside a transaction is not marked
+      // used yet: every tree goes into the map again.
+      newPages.insert(newPages.end(), t.pages.begin(), t.pages.end());
     }
 
     // Usage maps on a page of their own.
@@ -972,6 +1086,7 @@ void TableWriter::CommitPoint(bool moreToCome) {
       PutRaw32(columnMaps_[k].ownedOffset, colMaps[k].first.Raw());
       PutRaw32(columnMaps_[k].freeOffset, colMaps[k].second.Raw());
     }
+    if (txn) defTouched_ = true;
     for (size_t k = defPages_.size(); k-- > 1;) pager_.Write(def_.pages[k], defPages_[k]);
     pager_.Write(def_.pages[0], defPages_[0]);
     pager_.Sync();
@@ -982,17 +1097,13 @@ void TableWriter::CommitPoint(bool moreToCome) {
       NewTree& t = trees[k];
       if (!t.kept)
         for (uint32_t p : s.committedPages) pager_.Release(p);
-      if (t.filter) {
-        s.filter = std::move(*t.filter);
-        s.filterOn = true;
-      } else if (s.filterOn) {
-        for (const auto& e : s.pending) s.filter.Add(HashKey(s.KeyOf(e), e.len));
+      if (txn && s.root != s.baseRoot && t.root != s.baseRoot)
+        for (uint32_t p : s.basePages) pager_.Release(p);
+      if (txn) {
+        s.basePages.clear();
+        s.baseRoot = 0;
       }
-      s.root = t.root;
-      s.count = t.count;
-      s.lastKey = std::move(t.lastKey);
-      s.committedPages = std::move(t.pages);
-      s.ClearPending(!moreToCome);
+      AdoptTree(s, t, moreToCome);
     }
     for (uint32_t p : ourMapPages_) pager_.Release(p);
     ourMapPages_ = maps.Pages();
@@ -1006,6 +1117,48 @@ void TableWriter::CommitPoint(bool moreToCome) {
   }
   dirty_ = false;
   sinceDurable_ = 0;
+}
+
+void JetWriter::BeginTransaction() {
+  if (txn_.open) Refuse("A transaction is already open; transactions do not nest.");
+  Commit();
+  txn_ = WriteTransaction{true, nullptr};
+}
+
+void JetWriter::CommitTransaction() {
+  if (!txn_.open) Refuse("No transaction is open to commit.");
+  TableWriter* t = txn_.table;
+  if (!t) {
+    txn_ = {};
+    return;
+  }
+  try {
+    t->CommitTransaction();
+  } catch (...) {
+    if (!t->txnCommitted_) {
+      // The table goes back to the rows the file holds; the caller hears of
+      // the commit's failure.
+      try {
+        auto reader = OpenReader();
+        t->RollbackTransaction(*reader);
+      } catch (...) {
+      }
+    }
+    txn_ = {};
+    pager_->EndPrivate();
+    throw;
+  }
+  txn_ = {};
+  pager_->EndPrivate();
+}
+
+void JetWriter::RollbackTransaction() {
+  if (!txn_.open) Refuse("No transaction is open to roll back.");
+  TableWriter* t = txn_.table;
+  txn_ = {};
+  if (!t) return;
+  auto reader = OpenReader();
+  t->RollbackTransaction(*reader);
 }
 
 std::unique_ptr<JetWriter> JetWriter::Open(const std::string& path, const std::string& password) {
@@ -1060,6 +1213,7 @@ TableWriter& JetWriter::Table(const std::string& name) {
   for (auto& t : tables_)
     if (t->Def().page == def.page) return *t;
   tables_.push_back(std::make_unique<TableWriter>(*pager_, *db_, def));
+  tables_.back()->txn_ = &txn_;
   return *tables_.back();
 }
 
@@ -1067,6 +1221,7 @@ TableWriter& JetWriter::TableAtPage(uint32_t page) {
   for (auto& t : tables_)
     if (t->Def().page == page) return *t;
   tables_.push_back(std::make_unique<TableWriter>(*pager_, *db_, ReadTableDef(db_->File(), page)));
+  tables_.back()->txn_ = &txn_;
   return *tables_.back();
 }
 
@@ -1083,6 +1238,7 @@ void JetWriter::Commit() {
 void JetWriter::Close() {
   if (closed_ || !pager_) return;
   closed_ = true;
+  if (txn_.open) RollbackTransaction();
   Commit();
   // Pages released by the last durable point are free for the host too.
   std::vector<uint32_t> freed(pager_->ReusablePages().begin(), pager_->ReusablePages().end());
@@ -1095,6 +1251,6 @@ void JetWriter::Close() {
   db_.reset();
 }
 
-void JetWriter::InjectWriteFailureAfter(long pageWrites) { pager_->FailAfter(pageWrites); }
+void JetWriter::InjectWriteFailureAfter(long pageWrites, bool once) { pager_->FailAfter(pageWrites, once); }
 
 }  // namespace brenvo::jet

@@ -3,6 +3,7 @@
 #include <mysql.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <vector>
 
@@ -34,6 +35,10 @@ std::string ConnectFailureMessage(bool unreachable) {
          "관련 프로그램이 데이터베이스 접속을 방해하는 경우 일 수도 있습니다.";
   }
   return m;
+}
+
+std::string TimeoutNote(unsigned seconds) {
+  return "서버가 " + std::to_string(seconds) + "초 동안 응답하지 않아 중단했습니다.";
 }
 
 }  // namespace
@@ -83,6 +88,9 @@ bool cMySQL::real_connect(const std::string& host, const std::string& user, cons
     if (connected_ || attempted_) Reinitialise();
     attempted_ = true;
     mysql_optionsv(mysql_, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+    mysql_optionsv(mysql_, MYSQL_OPT_CONNECT_TIMEOUT, &timeouts_.connect);
+    mysql_optionsv(mysql_, MYSQL_OPT_READ_TIMEOUT, &timeouts_.read);
+    mysql_optionsv(mysql_, MYSQL_OPT_WRITE_TIMEOUT, &timeouts_.write);
     MYSQL* h = mysql_real_connect(mysql_, OrNull(host_), OrNull(user_), OrNull(password_), OrNull(db_),
                                   static_cast<unsigned>(port), OrNull(unixSocket_),
                                   static_cast<unsigned long>(static_cast<uint32_t>(clientFlags_)));
@@ -223,10 +231,23 @@ std::unique_ptr<MemoryRecordset> cMySQL::StoreAfterStatement(const std::string& 
 std::unique_ptr<MemoryRecordset> cMySQL::query(const std::string& statement) {
   bool reconnected = false;
   for (;;) {
+    const auto started = std::chrono::steady_clock::now();
     try {
       if (mysql_real_query(mysql_, statement.data(), statement.size()) != 0) Raise("query");
       return StoreAfterStatement("query");
     } catch (const BrenvoError& e) {
+      // The library says 2013 for a statement it cut off at the limit as
+      // for a connection that died; only the time taken tells them apart.
+      const bool timedOut = e.number() == kErrServerLost &&
+                            std::chrono::steady_clock::now() - started >=
+                                std::chrono::seconds(std::min(timeouts_.read, timeouts_.write)) -
+                                    std::chrono::milliseconds(500);
+      if (timedOut) {
+        connected_ = false;
+        prompter_.Message("Error " + std::to_string(e.number()) + " (" + e.description() + kCrLf +
+                          TimeoutNote(timeouts_.read) + ")");
+        return nullptr;
+      }
       if ((e.number() == kErrServerGone || e.number() == kErrServerLost) && !reconnected) {
         const unsigned long dead = mysql_thread_id(mysql_);
         connected_ = false;

@@ -1,5 +1,7 @@
 #include "tests/jetwrite/write_support.h"
 
+#include <sys/mount.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
@@ -17,6 +19,15 @@ std::string CopyBrenvoFixture(const TempDir& dir, const std::string& name) {
   fs::copy_file(FixturesDir() / "brenvo" / name, to, fs::copy_options::overwrite_existing);
   fs::permissions(to, fs::perms::owner_read | fs::perms::owner_write);
   return to.string();
+}
+
+SmallTmpfs::SmallTmpfs(uint64_t bytes) {
+  std::string opts = "size=" + std::to_string(bytes) + ",mode=0700";
+  mounted_ = ::mount("tmpfs", dir_.str().c_str(), "tmpfs", MS_NOSUID | MS_NODEV, opts.c_str()) == 0;
+}
+
+SmallTmpfs::~SmallTmpfs() {
+  if (mounted_) ::umount2(dir_.str().c_str(), MNT_DETACH);
 }
 
 std::string ExpectedCsv(const std::string& table) {

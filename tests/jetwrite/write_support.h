@@ -24,6 +24,20 @@ std::string ExportWithOurReader(const std::string& path, const std::string& tabl
 std::vector<std::vector<std::optional<std::string>>> ExportWithMdbtools(const std::string& path,
                                                                          const std::string& table);
 bool HaveMdbtools();
+// A tmpfs of the given size mounted over a temporary folder (root only):
+// a small disk that fills up. Mounted() is false where mounting is refused.
+class SmallTmpfs {
+ public:
+  explicit SmallTmpfs(uint64_t bytes);
+  ~SmallTmpfs();
+  bool Mounted() const { return mounted_; }
+  const std::filesystem::path& path() const { return dir_.path(); }
+
+ private:
+  TempDir dir_;
+  bool mounted_ = false;
+};
+
 // The check's faults, one per line; empty when the file is sound.
 std::string CheckFaults(const std::string& path, const std::string& password = kBrenvoPassword);
 
