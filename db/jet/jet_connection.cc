@@ -123,6 +123,11 @@ class JetConnection : public ado::Connection {
     db_ = writer_->OpenReader();
   }
 
+  void CopyFileTo(int outFd) {
+    Need();
+    Writer().CopyFileTo(outFd);
+  }
+
   void Close() override {
     if (!db_) ThrowClosed(kAdoConnection);
     db_.reset();
@@ -231,5 +236,11 @@ class JetConnection : public ado::Connection {
 }  // namespace
 
 std::unique_ptr<ado::Connection> MakeJetConnection() { return std::make_unique<JetConnection>(); }
+
+void CopyOpenFile(ado::Connection& conn, int outFd) {
+  auto* jet = dynamic_cast<JetConnection*>(&conn);
+  if (!jet) ThrowNotCapable("copying a database file through a connection that is not a Jet connection");
+  jet->CopyFileTo(outFd);
+}
 
 }  // namespace brenvo::jet

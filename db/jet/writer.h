@@ -83,6 +83,10 @@ class JetWriter {
   void Close();
   bool IsOpen() const { return !closed_; }
 
+  // Commits every table (refused inside a transaction), then copies the
+  // file as it is on disk to outFd, which must be empty.
+  void CopyFileTo(int outFd);
+
   // For tests of crash and full-disk behaviour: the writer fails as if the
   // disk were full after this many more page writes (once: that write
   // alone fails, as an I/O error would).

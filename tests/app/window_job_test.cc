@@ -1,5 +1,6 @@
 // A long copy run in the real window (offscreen): the window keeps handling
-// its events while the job works and refuses a second job. Direction 2 over the large
+// its events while the job works, refuses a second job, and "중지" stops the
+// run with the table in progress as it was. Direction 2 over the large
 // fixture: the Access engine on both sides, no server needed.
 #include <QApplication>
 #include <QElapsedTimer>
@@ -130,6 +131,30 @@ TEST_F(WindowJob, TheWindowLivesDuringALongCopy) {
   ASSERT_TRUE(w->StartJob(false, [&ran] { ran = true; }));
   ASSERT_TRUE(w->WaitForJob(30000));
   EXPECT_TRUE(ran);
+}
+
+TEST_F(WindowJob, CancelLeavesTheTableInProgressAsItWas) {
+  Mark({"customer", "sale_m", "sale_d"});
+  const int saleM = w->catalogue().IndexOf("sale_m");
+  ASSERT_EQ(TargetCount("sale_m"), 4000);
+
+  prompter.QueueAnswers({true, true, true});  // start, continue after the estimate, yes to 중지
+  w->controls().cmdStart->click();
+  // Well past the rows the target had: a table copied halfway would show.
+  RunUntil([&] { return !w->Busy() || (w->catalogue().current() == saleM && w->ProgressValue(0) > 6000); }, 300000);
+  ASSERT_TRUE(w->Busy()) << "the run never got far into sale_m; log:\n" << w->LogText();
+  w->controls().cmdCancel->click();
+  EXPECT_FALSE(w->controls().cmdCancel->isEnabled()) << "asked once";
+  ASSERT_TRUE(w->WaitForJob(300000));
+  EXPECT_EQ(prompter.pendingAnswers(), 0u);
+  EXPECT_EQ(prompter.shown()[2].text, "작업을 중지할까요?");
+  EXPECT_NE(prompter.messages().back(), "복사가 완료되었습니다.") << "a stopped run is not complete";
+  EXPECT_TRUE(w->controls().frames[0]->isEnabled());
+
+  EXPECT_EQ(TargetCount("customer"), 500) << "the table before the stop is replaced";
+  EXPECT_EQ(TargetCount("sale_m"), 4000) << "the table in progress must stay as it was";
+  EXPECT_EQ(TargetCount("sale_d"), 16000) << "a table after the stop is not touched";
+  EXPECT_NE(w->LogText().find("sale_d"), std::string::npos) << "the log names what was left:\n" << w->LogText();
 }
 
 }  // namespace
