@@ -198,10 +198,13 @@ void Run(Console& console, bool& silent, const DumpTools& tools, std::string& ca
     console.SetCaption(caption);
     if (!silent) p.Message(message);
   };
-  auto cancelled = [&] {
+  // A stop between or during the programs: what was being made is dropped,
+  // the earlier files stay.
+  auto stopped = [&](const std::string& file) {
     if (!console.CancelRequested()) return false;
-    Note(console, "* dump 취소 - 이전 dump 파일과 압축 파일은 그대로 있습니다.");
+    Note(console, "* dump 중지: " + file + " - 만들던 파일은 지우고 이전 파일은 그대로 둡니다.");
     console.SetCaption(caption);
+    if (!silent) p.Message("dump를 중지했습니다.");
     return true;
   };
   ShellOptions o;
@@ -237,7 +240,7 @@ void Run(Console& console, bool& silent, const DumpTools& tools, std::string& ca
   }
   const std::string dumpWords = ProgramWords(errFile, "");
   Remove(errFile);
-  if (cancelled()) {
+  if (stopped(db + ".sql")) {
     Remove(sqlPart);
     return;
   }
@@ -275,7 +278,7 @@ void Run(Console& console, bool& silent, const DumpTools& tools, std::string& ca
     const std::string zipWords = ProgramWords(errFile, outFile);
     Remove(errFile);
     Remove(outFile);
-    if (cancelled()) {
+    if (stopped(db + ".7z")) {
       Remove(archivePart);
       return;
     }
@@ -300,6 +303,8 @@ void Run(Console& console, bool& silent, const DumpTools& tools, std::string& ca
         uploaded = ftp.FTP_UPLoad(archive, "", "", &bar);
         if (uploaded)
           Note(console, "* FTP전송 성공! - " + address + " / " + db + ".7z");
+        else if (console.CancelRequested())
+          Note(console, "* FTP전송 중지 - " + address + " / " + db + ".7z (서버의 파일은 완전하지 않습니다)");
         else
           Note(console, "* FTP전송 실패! - " + address + " / " + db + ".7z");
         ftp.FTP_Close();
@@ -312,7 +317,9 @@ void Run(Console& console, bool& silent, const DumpTools& tools, std::string& ca
     Note(console, "(will) mysql> mysql -uroot -p " + db + " < " + db + ".sql");
     if (!uploaded) {
       console.SetCaption(caption);
-      if (!silent) p.Message("dump와 압축은 되었지만 FTP 전송에 실패했습니다. 작업 내용을 확인해 주세요.");
+      if (!silent)
+        p.Message(console.CancelRequested() ? "dump를 중지했습니다."
+                                            : "dump와 압축은 되었지만 FTP 전송에 실패했습니다. 작업 내용을 확인해 주세요.");
       return;
     }
   }

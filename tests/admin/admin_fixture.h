@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,7 +17,7 @@
 
 namespace brenvo::test {
 
-// Records every caption the window was given.
+// Records every caption the window was given; cancel stands for "중지".
 class RecordingConsole : public ConsoleState {
  public:
   using ConsoleState::ConsoleState;
@@ -25,9 +25,9 @@ class RecordingConsole : public ConsoleState {
     captions.push_back(c);
     ConsoleState::SetCaption(c);
   }
-  bool CancelRequested() const override { return cancel && cancel(); }
+  bool CancelRequested() const override { return cancel; }
   std::vector<std::string> captions;
-  std::function<bool()> cancel;
+  std::atomic<bool> cancel{false};
 };
 
 class AdminFixture : public ::testing::Test {

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "admin/wait_proc.h"
 #include "admin_fixture.h"
@@ -357,19 +358,36 @@ TEST_F(DumpTest, DumpsAreTheOwnersAlone) {
   EXPECT_EQ(fs::status(Dumps() / (db + ".7z")).permissions() & fs::perms::mask, fs::perms(0600));
 }
 
-TEST_F(DumpTest, ACancelDuringTheDumpEndsTheProgramAndKeepsTheEarlierFiles) {
+TEST_F(DumpTest, AStopEndsTheRunningDumpAndNothingIsPackedOrSent) {
+  AddPriv(db, id, 1, ftpHost);
   const EarlierRun earlier;
   Plant(Dumps(), db, earlier);
+  // A dump program that would take half a minute.
+  const fs::path slow = folder.path() / "slow-dump";
+  {
+    std::ofstream(slow) << "#!/bin/sh\nexec sleep 30\n";
+  }
+  fs::permissions(slow, fs::perms::owner_exec, fs::perm_options::add);
   admin::DumpTools tools;
-  const fs::path started = folder.path() / "started";
-  tools.mysqldump = Script(folder.path(), "slow-dump", "touch '" + started.string() + "'\necho partial\nsleep 30\n").string();
-  console->cancel = [&] { return fs::exists(started); };
+  tools.mysqldump = slow.string();
+  const std::string caption = console->Caption();
   prompter.QueueAnswer(true);
+  std::thread stop([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    console->cancel = true;
+  });
   const auto t0 = std::chrono::steady_clock::now();
   DumpAndUpload(*console, silentNo, tools);
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(20));
-  EXPECT_TRUE(prompter.messages().empty());
-  EXPECT_TRUE(Logged("* dump 취소"));
+  stop.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(20)) << "the dump program was not ended";
+  EXPECT_TRUE(Logged("* dump 중지: " + db + ".sql")) << Log();
+  EXPECT_FALSE(Logged("FTP전송")) << Log();
+  // What was being made is gone; the earlier dump and archive stay.
   EXPECT_EQ(ReadFile(Dumps() / (db + ".sql")), earlier.sql);
+  EXPECT_EQ(ReadFile(Dumps() / (db + ".7z")), earlier.archive);
   EXPECT_FALSE(fs::exists(Dumps() / (db + ".sql.part")));
+  EXPECT_FALSE(fs::exists(ftpRoot / (db + ".7z")));
+  EXPECT_EQ(prompter.messages().back(), "dump를 중지했습니다.");
+  EXPECT_EQ(prompter.pendingAnswers(), 0u) << "no question about packing after a stop";
+  EXPECT_EQ(console->Caption(), caption) << "the caption is put back";
 }
