@@ -192,6 +192,8 @@ void Run(Console& console, bool& silent, const DumpTools& tools, std::string& ca
         ConsoleProgress bar(console, 0);
         if (ftp.FTP_UPLoad(archive, "", "", &bar))
           console.AppendLog("* FTP전송 성공! - " + address + " / " + db + ".7z", 0);
+        else if (console.CancelRequested())
+          console.AppendLog("* FTP전송 중지 - " + address + " / " + db + ".7z (서버의 파일은 완전하지 않습니다)", 0);
         else
           console.AppendLog("* FTP전송 실패! - " + address + " / " + db + ".7z", 0);
         ftp.FTP_Close();
@@ -202,7 +204,7 @@ void Run(Console& console, bool& silent, const DumpTools& tools, std::string& ca
   }
 
   console.SetCaption(caption);
-  if (!silent) p.Message("dump처리가 완료되었습니다.");
+  if (!silent) p.Message(console.CancelRequested() ? "dump를 중지했습니다." : "dump처리가 완료되었습니다.");
 }
 
 }  // namespace

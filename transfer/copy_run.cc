@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <deque>
 #include <optional>
 #include <set>
 
@@ -110,6 +111,9 @@ class Run {
   }
   void StopLog(const std::string& reason) {
     c_.AppendLog("작업 중지: " + reason + " (대상 DB 변경 없음)");
+    WriteLogHeader();
+    copyEnd_ = Clock::now();
+    Summary();
     WriteLogFile(true);
   }
 
@@ -239,6 +243,8 @@ class Run {
     long long failed = 0;
     ColumnPlan plan;
     bool planned = false;
+    // The rows the copy read, as the read-back compares them.
+    std::vector<uint64_t> sourceDigests;
   };
 
   // Before the first change to an Access file, a copy of it; no copy, no change.
@@ -266,7 +272,24 @@ class Run {
   }
 
   void CopyAll() {
+    if (c_.CancelRequested()) {
+      result_.cancelled = true;
+      StopLog("중지 요청");
+      return;
+    }
     if (!Backup()) return;
+    // Into the CS DB the read-back of one table runs on a connection of its
+    // own while the next table is copied. Access files are read back at the
+    // end: the writer holds them alone until then.
+    if (options_.verify && direction_ == 0) {
+      std::unique_ptr<ado::Connection> second;
+      bool opened = false;
+      try {
+        opened = s_.openMySql(second);
+      } catch (...) {
+      }
+      if (opened) readBack_ = std::make_unique<BackgroundReadBack>(std::move(second));
+    }
     TableCatalogue& cat = c_.catalogue();
     std::vector<int> marked;
     for (int i = 0; i < cat.Count(); ++i)
@@ -380,6 +403,7 @@ class Run {
         break;
       }
       ++row;
+      if (options_.verify) d.sourceDigests.push_back(RowDigest(*reader, d.plan, true));
       if (!giveUpKey.empty()) {
         ++untried;
       } else if (auto err = StoreRow(*reader, *writer, d.plan)) {
@@ -485,6 +509,9 @@ class Run {
     result_.rowsFailed += d.failed;
     if (d.outcome == Outcome::Replaced) ++result_.tablesCopied;
     done_.push_back(std::move(d));
+    const TableDone& kept = done_.back();
+    if (readBack_ && kept.outcome == Outcome::Replaced && kept.planned)
+      readBack_->Add(kept.table, &kept.plan, &kept.sourceDigests);
   }
 
   // One row: AddNew, every mapped column, Update. Any refusal leaves the
@@ -549,18 +576,33 @@ class Run {
       if (!Step([&] { s_.openMdb(fresh, direction_ == 2); })) fresh.reset();
     }
     ado::Connection* target = direction_ == 0 ? dst_.get() : fresh.get();
+    std::vector<BackgroundReadBack::Result> early;
+    if (readBack_) {
+      early = readBack_->Finish([this] { return c_.CancelRequested(); });
+      readBack_.reset();
+    }
     for (const TableDone& d : done_) {
-      if (d.outcome == Outcome::Unchanged) continue;
+      // A table left half copied is told as such; comparing the rows it got
+      // with only the rows read before the stop would call it equal.
+      if (d.outcome != Outcome::Replaced) continue;
       if (c_.CancelRequested()) {
         c_.AppendLog("검증 중지");
         break;
       }
       c_.SetStatus(d.table + " 테이블 검증 중...");
       TableVerification v{d.table, 0, {}};
+      auto got = std::find_if(early.begin(), early.end(), [&](const auto& e) { return e.table == d.table; });
+      if (got != early.end() && (got->comparison || !got->error.empty())) {
+        v.differing = got->comparison ? got->comparison->differing : 0;
+        v.error = got->error;
+        result_.verification.push_back(std::move(v));
+        continue;
+      }
       try {
         if (!target || target->State() != ado::adStateOpen)
           throw BrenvoError(3704, "Operation is not allowed when the object is closed.", "ADODB.Connection");
         TableComparison cmp = CompareTable(*src_, *target, d.table, d.planned ? &d.plan : nullptr,
+                                           d.planned ? &d.sourceDigests : nullptr,
                                            [this] { return c_.CancelRequested(); });
         if (cmp.cancelled) {
           c_.AppendLog("검증 중지");
@@ -591,7 +633,7 @@ class Run {
     c_.AppendLog("백업 파일: " + (direction_ == 0                  ? std::string("없음 (대상이 CS DB)")
                                   : result_.backupPath.empty() ? std::string("없음")
                                                                : result_.backupPath));
-    if (!options_.verify) c_.AppendLog("검증: 생략");
+    if (!options_.verify && !done_.empty()) c_.AppendLog("검증: 생략");
     for (const auto& v : result_.verification) {
       std::string state = !v.error.empty()    ? "확인 실패 " + v.error
                           : v.differing == 0 ? "일치"
@@ -640,7 +682,8 @@ class Run {
   bool headerWritten_ = false;
   bool stopped_ = false;
   bool noTransactions_ = false;
-  std::vector<TableDone> done_;
+  std::deque<TableDone> done_;  // stays where it is while the read-back thread looks at it
+  std::unique_ptr<BackgroundReadBack> readBack_;
   std::set<std::string> shownErrors_;
   CopyRunResult result_;
 };

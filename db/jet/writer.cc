@@ -1173,6 +1173,8 @@ void JetWriter::RollbackTransaction() {
 }
 
 std::unique_ptr<JetWriter> JetWriter::Open(const std::string& path, const std::string& password) {
+  // Before asking for write access: a read-only Jet 3 file gets this refusal too.
+  if (const JetFormat* f = FormatOfFile(path); f && f->IsJet3()) ThrowReadOnlyFormat(path);
   int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) {
     if (errno == ENOENT || errno == ENOTDIR) ThrowFileNotFound(path);

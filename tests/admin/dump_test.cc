@@ -2,7 +2,9 @@
 #include "admin/dump.h"
 
 #include <filesystem>
+#include <chrono>
 #include <fstream>
+#include <thread>
 
 #include "admin/wait_proc.h"
 #include "admin_fixture.h"
@@ -247,4 +249,33 @@ TEST_F(DumpTest, HostileDatabaseNamesRunNothingAndWriteNowhereElse) {
     EXPECT_EQ(prompter.messages(), std::vector<std::string>{"DB명을 파일 이름으로 쓸 수 없습니다."});
   }
   EXPECT_FALSE(fs::exists(folder.path() / "escape.sql"));
+}
+
+TEST_F(DumpTest, AStopEndsTheRunningDumpAndNothingIsPackedOrSent) {
+  AddPriv(db, id, 1, ftpHost);
+  // A dump program that would take half a minute.
+  const fs::path slow = folder.path() / "slow-dump";
+  {
+    std::ofstream(slow) << "#!/bin/sh\nexec sleep 30\n";
+  }
+  fs::permissions(slow, fs::perms::owner_exec, fs::perm_options::add);
+  admin::DumpTools tools;
+  tools.mysqldump = slow.string();
+  const std::string caption = console->Caption();
+  prompter.QueueAnswer(true);
+  std::thread stop([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    console->cancel = true;
+  });
+  const auto t0 = std::chrono::steady_clock::now();
+  DumpAndUpload(*console, silentNo, tools);
+  stop.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(20)) << "the dump program was not ended";
+  EXPECT_TRUE(Logged("* dump 중지: " + db + ".sql")) << Log();
+  EXPECT_FALSE(Logged("FTP전송")) << Log();
+  EXPECT_FALSE(fs::exists(Dumps() / (db + ".7z")));
+  EXPECT_FALSE(fs::exists(ftpRoot / (db + ".7z")));
+  EXPECT_EQ(prompter.messages().back(), "dump를 중지했습니다.");
+  EXPECT_EQ(prompter.pendingAnswers(), 0u) << "no question about packing after a stop";
+  EXPECT_EQ(console->Caption(), caption) << "the caption is put back";
 }

@@ -17,7 +17,7 @@
 #include <filesystem>
 
 #include "app/frm_main.h"
-#include "support/test_support.h"
+#include "shown_window.h"
 #include "transfer/values.h"
 
 namespace brenvo {
@@ -164,12 +164,9 @@ TEST_F(WindowJob, CancelLeavesTheTableInProgressAsItWas) {
 // A job of the test's own making: it talks to the window as the engine does
 // and runs until it is asked to stop.
 TEST(WindowJobs, CallsKeepTheirOrderAndClosingAsksFirst) {
-  test::TempDir dir;
-  auto store = MakeIniSettingsStore(dir.str());
-  test::ScriptedPrompter prompter;
-  FrmMain w(*store, &prompter, dir.str());
-  w.show();
-  QCoreApplication::processEvents();
+  test::ShownWindow t;
+  FrmMain& w = t.w;
+  test::ScriptedPrompter& prompter = t.prompter;
 
   std::atomic<bool> questionOnWindowThread{false};
   std::string seen;

@@ -9,6 +9,7 @@
 #include "copy_run_fixture.h"
 #include "db/jet/database.h"
 #include "db/jet/table_scan.h"
+#include "db/odbc/odbc_reader.h"
 #include "util/korean.h"
 
 namespace brenvo::test {
@@ -254,6 +255,12 @@ TEST_F(CopyRunOutcomeTest, ACsServerKilledInTheMiddleOfATableLeavesItAsItWas) {
   const std::string receiveBefore = MdbExport(dbs / "dbMain.mdb", "receive");
   console->SetDirection(1);
   Mark({"customer", "sale_d", "receive"});
+  // Slices of 1,000 rows: the source still has slices to read after the
+  // kill, whatever size the reader would grow its slices to.
+  odbc::SetReadSliceRows(1000);
+  struct RestoreSlices {
+    ~RestoreSlices() { odbc::SetReadSliceRows(5000); }
+  } restore;
   bool killed = false;
   console->onRow = [&](int row) {
     if (killed || row != 5000 || console->catalogue().current() != console->catalogue().IndexOf("sale_d")) return;
