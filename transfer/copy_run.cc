@@ -66,7 +66,13 @@ class Run {
     direction_ = c_.Direction();
     // Only counts read now decide anything: a table taken for empty has its
     // target emptied and nothing copied into it.
-    if (!btnTime_Click(c_, s_)) {
+    const bool counted = btnTime_Click(c_, s_);
+    if (c_.CancelRequested()) {
+      result_.cancelled = true;
+      StopLog("중지 요청");
+      return result_;
+    }
+    if (!counted) {
       ++result_.errorsReported;
       Stop(UncountedMessage(), "원본의 행 수를 읽지 못함");
       return result_;

@@ -947,6 +947,7 @@ void TableWriter::JoinTransaction() {
     s.basePages = s.committedPages;
   }
   defTouched_ = false;
+  globalMapTouched_ = false;
   txnCommitted_ = false;
   pager_.BeginPrivate();
 }
@@ -988,7 +989,14 @@ void TableWriter::RollbackTransaction(const Database& reader) {
     pager_.Sync();
     defTouched_ = false;
   }
-  pager_.DropPrivate();
+  std::vector<uint32_t> dropped = pager_.DropPrivate();
+  if (globalMapTouched_) {
+    // The failed commit marked the transaction's pages used; none is.
+    globalMapTouched_ = false;
+    failed_ = true;
+    UpdateGlobalMap(pager_, {}, dropped);
+    pager_.Sync();
+  }
   builders_.reset();
   defPages_.clear();
   columnMaps_.clear();
@@ -1069,6 +1077,7 @@ void TableWriter::CommitPoint(bool moreToCome, bool endTransaction) {
     used.insert(used.end(), lvalPages_.begin(), lvalPages_.end());
     for (auto& m : columnMaps_) used.insert(used.end(), m.pages.begin(), m.pages.end());
     std::vector<uint32_t> freed(pager_.ReusablePages().begin(), pager_.ReusablePages().end());
+    if (txn) globalMapTouched_ = true;
     UpdateGlobalMap(pager_, used, freed);
     pager_.Sync();
 
