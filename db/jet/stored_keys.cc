@@ -40,6 +40,12 @@ ado::Value KeyValue(const ado::Value& v) {
 
 }  // namespace
 
+std::string LowerAscii(std::string s) {
+  for (char& ch : s)
+    if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+  return s;
+}
+
 bool HasNonGeneralTextIndex(const TableDef& t) {
   for (const auto& ri : t.realIndexes)
     for (const auto& ic : ri.columns) {
@@ -76,11 +82,16 @@ bool StoredKeys::Find(TextOrder order, bool ascending, std::string_view text, st
   return true;
 }
 
-void StoredKeys::LearnTable(const Database& db, const Pager& pager, const TableDef& t) {
+void StoredKeys::LearnTable(const Database& db, const Pager& pager, const TableDef& t, const std::string& tag,
+                            const std::vector<uint32_t>* roots) {
+  if (!learnt_.insert(tag).second) return;
   const PageFile& file = db.File();
   std::vector<uint8_t> scratch, expect;
-  for (const auto& ri : t.realIndexes) {
-    if (ri.firstPage == 0) continue;
+  Page rowPage, movedPage;
+  for (size_t k = 0; k < t.realIndexes.size(); ++k) {
+    const RealIndex& ri = t.realIndexes[k];
+    uint32_t root = roots ? (*roots)[k] : ri.firstPage;
+    if (root == 0) continue;
     bool wanted = false, splittable = true;
     for (const auto& ic : ri.columns) {
       const ColumnDef* c = t.ColumnByNumber(ic.number);
@@ -91,16 +102,27 @@ void StoredKeys::LearnTable(const Database& db, const Pager& pager, const TableD
     if (!wanted || !splittable) continue;
     NodeReader nr;
     ForEachLeaf(
-        pager, ri.firstPage,
+        pager, root,
         [&](uint32_t pg, Page& bytes) {
           nr.Decode(bytes, pg);
           for (size_t i = 0; i < nr.Count(); ++i) {
             uint32_t ptr = nr.Ptr(i);
-            RowBytes rb = ReadRow(file, RowPointer{ptr >> 8, static_cast<uint8_t>(ptr & 0xFF)}, "indexed row");
-            // A row moved to another page leaves a pointer at its slot.
-            if (rb.slot.lookup)
-              rb = ReadRow(file, RowPointer::FromRaw(Get32(rb.bytes.data)), "overflow row", true);
-            RowReader rr(rb.bytes, t);
+            // Rows through the pager: it sees what a writer has made durable.
+            pager.ReadInto(ptr >> 8, rowPage);
+            ByteView pv{rowPage.data(), rowPage.size()};
+            if (pv.data[0] != kPageData) ThrowCorrupt("an index entry names a page that holds no rows");
+            RowSlot sl = ReadSlot(pv, static_cast<uint16_t>(ptr & 0xFF));
+            if (sl.deleted && !sl.lookup) ThrowCorrupt("an index entry names a deleted row");
+            ByteView rowBytes = pv.Sub(sl.start, sl.length, "indexed row");
+            if (sl.lookup) {
+              // A row moved to another page leaves a pointer at its slot.
+              RowPointer moved = RowPointer::FromRaw(Get32(rowBytes.data));
+              pager.ReadInto(moved.page, movedPage);
+              ByteView mv{movedPage.data(), movedPage.size()};
+              RowSlot ms = ReadSlot(mv, moved.row);
+              rowBytes = mv.Sub(ms.start, ms.length, "overflow row");
+            }
+            RowReader rr(rowBytes, t);
             const uint8_t* k = nr.Key(i);
             size_t len = nr.KeyLen(i), at = 0;
             // Segments of this entry, kept until the whole key has split.
@@ -145,14 +167,15 @@ void StoredKeys::LearnTable(const Database& db, const Pager& pager, const TableD
   }
 }
 
-void StoredKeys::LearnFile(const std::string& path, const std::string& password) {
+void StoredKeys::LearnFile(const std::string& path, const std::string& password,
+                           const std::vector<std::string>& tables) {
   auto db = Database::Open(path, password);
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) ThrowFileInUse(path);
   Pager pager(fd, path, kJet4PageSize, db->Header().encryptionKey);
-  for (const auto& name : db->UserTables()) {
+  for (const auto& name : tables.empty() ? db->UserTables() : tables) {
     const TableDef& t = db->Table(name);
-    if (HasNonGeneralTextIndex(t)) LearnTable(*db, pager, t);
+    if (HasNonGeneralTextIndex(t)) LearnTable(*db, pager, t, path + "\n" + LowerAscii(name));
   }
 }
 

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -30,11 +31,16 @@ struct TableDef;
 class StoredKeys {
  public:
   // Learns from the indexes of the table that hold a text column in an order
-  // other than General. Entries whose key does not split as the row's values
-  // say are passed over. Throws on a damaged index or row.
-  void LearnTable(const Database& db, const Pager& pager, const TableDef& table);
-  // Every user table of the file at path.
-  void LearnFile(const std::string& path, const std::string& password);
+  // other than General, reading pages through pager (roots: the trees'
+  // roots by real index where the definition's are out of date). Entries
+  // whose key does not split as the row's values say are passed over. A
+  // tag already learnt is not learnt again. Throws on a damaged index or row.
+  void LearnTable(const Database& db, const Pager& pager, const TableDef& table, const std::string& tag,
+                  const std::vector<uint32_t>* roots = nullptr);
+  // User tables of the file at path (all when tables is empty).
+  void LearnFile(const std::string& path, const std::string& password,
+                 const std::vector<std::string>& tables = {});
+  bool Learnt(const std::string& tag) const { return learnt_.count(tag) != 0; }
 
   // Appends the segment (flag byte included) and returns true when one is
   // known for this text.
@@ -47,8 +53,12 @@ class StoredKeys {
   static std::string MapKey(TextOrder order, bool ascending, std::string_view text);
   void Remember(TextOrder order, bool ascending, const std::string& text, const uint8_t* seg, size_t len);
   std::unordered_map<std::string, std::string> segments_;  // empty value: conflicting
+  std::set<std::string> learnt_;
   size_t conflicts_ = 0;
 };
+
+// ASCII letters lowered: table names as Jet matches them.
+std::string LowerAscii(std::string s);
 
 // True when a table has an index over a text column whose order is not
 // General.

@@ -16,6 +16,7 @@
 #include "db/jet/index_key.h"
 #include "db/jet/jet_errors.h"
 #include "db/jet/long_value.h"
+#include "db/jet/stored_keys.h"
 #include "db/jet/text.h"
 #include "db/jet/write_decimal.h"
 #include "db/jet/write_index.h"
@@ -430,8 +431,8 @@ struct TableWriter::Builders {
   }
 };
 
-TableWriter::TableWriter(Pager& pager, const Database& db, TableDef def)
-    : pager_(pager), db_(db), def_(std::move(def)) {
+TableWriter::TableWriter(Pager& pager, const Database& db, TableDef def, StoredKeys* keys, std::string keyTag)
+    : pager_(pager), db_(db), def_(std::move(def)), keys_(keys), keyTag_(std::move(keyTag)) {
   Load();
   builders_ = std::make_unique<Builders>(pager_, def_.page, LastDataPage());
 }
@@ -643,7 +644,7 @@ void TableWriter::Insert(const std::vector<std::optional<ado::Value>>& values) {
       } else {
         allNull = false;
       }
-      AppendKeySegment(*c, ic.ascending, stored[pos], key);
+      AppendKeySegment(*c, ic.ascending, stored[pos], key, keys_);
     }
     if (key.size() > MaxIndexKeyBytes(pager_.PageSize())) Refuse("An index key is too long for an index page.");
     if (s.ignoreNulls && allNull) skip[k] = true;
@@ -728,6 +729,14 @@ void TableWriter::Insert(const std::vector<std::optional<ado::Value>>& values) {
 
 void TableWriter::DeleteAll() {
   CheckWritable(false);
+  // The keys Access gave the rows are what new rows with the same values
+  // need; learnt from the committed trees before they go.
+  if (keys_ && HasNonGeneralTextIndex(def_)) {
+    Commit();
+    std::vector<uint32_t> roots(def_.realIndexes.size(), 0);
+    for (const auto& s : indexes_) roots[s.real] = s.root;
+    keys_->LearnTable(db_, pager_, def_, keyTag_, &roots);
+  }
   for (uint32_t p : dataPages_) releaseAtCommit_.push_back(p);
   for (uint32_t p : lvalPages_) releaseAtCommit_.push_back(p);
   for (auto& m : columnMaps_) {
@@ -976,6 +985,7 @@ std::unique_ptr<JetWriter> JetWriter::Open(const std::string& path, const std::s
     throw;
   }
   w->pager_ = std::make_unique<Pager>(fd, path, kJet4PageSize, w->db_->Header().encryptionKey);
+  w->keys_ = std::make_shared<StoredKeys>();
   return w;
 }
 
@@ -993,14 +1003,15 @@ TableWriter& JetWriter::Table(const std::string& name) {
   const TableDef& def = db_->Table(name);
   for (auto& t : tables_)
     if (t->Def().page == def.page) return *t;
-  tables_.push_back(std::make_unique<TableWriter>(*pager_, *db_, def));
+  tables_.push_back(std::make_unique<TableWriter>(*pager_, *db_, def, keys_.get(), path_ + "\n" + LowerAscii(name)));
   return *tables_.back();
 }
 
 TableWriter& JetWriter::TableAtPage(uint32_t page) {
   for (auto& t : tables_)
     if (t->Def().page == page) return *t;
-  tables_.push_back(std::make_unique<TableWriter>(*pager_, *db_, ReadTableDef(db_->File(), page)));
+  tables_.push_back(std::make_unique<TableWriter>(*pager_, *db_, ReadTableDef(db_->File(), page), keys_.get(),
+                                                  path_ + "\n#" + std::to_string(page)));
   return *tables_.back();
 }
 
@@ -1027,6 +1038,11 @@ void JetWriter::Close() {
   tables_.clear();
   pager_.reset();
   db_.reset();
+}
+
+void JetWriter::UseKeys(std::shared_ptr<StoredKeys> keys) {
+  keys_ = std::move(keys);
+  for (auto& t : tables_) t->UseKeys(keys_.get());
 }
 
 void JetWriter::InjectWriteFailureAfter(long pageWrites) { pager_->FailAfter(pageWrites); }

@@ -30,6 +30,7 @@
 namespace brenvo::jet {
 
 class Pager;
+class StoredKeys;
 class TableWriter;
 
 class JetWriter {
@@ -57,6 +58,13 @@ class JetWriter {
   void Close();
   bool IsOpen() const { return !closed_; }
 
+  // Key segments Access already wrote, consulted before the engine's own
+  // weights for text in an order other than General: a table's own,
+  // learnt before DeleteAll empties it, and what callers add (the source
+  // file of a copy). Shared, so a connection can gather them beforehand.
+  StoredKeys& Keys() { return *keys_; }
+  void UseKeys(std::shared_ptr<StoredKeys> keys);
+
   // For tests of crash and full-disk behaviour: the writer fails as if the
   // disk were full after this many more page writes.
   void InjectWriteFailureAfter(long pageWrites);
@@ -68,16 +76,20 @@ class JetWriter {
   std::unique_ptr<Pager> pager_;
   std::unique_ptr<Database> db_;
   std::vector<std::unique_ptr<TableWriter>> tables_;
+  std::shared_ptr<StoredKeys> keys_;
   bool closed_ = false;
 };
 
 class TableWriter {
  public:
-  TableWriter(Pager& pager, const Database& db, TableDef def);
+  // keys: stored key segments to use and to learn into; keyTag names the
+  // table in it (file and table).
+  TableWriter(Pager& pager, const Database& db, TableDef def, StoredKeys* keys = nullptr, std::string keyTag = {});
   ~TableWriter();
 
   const TableDef& Def() const { return def_; }
   uint32_t RowCount() const { return rowCount_; }
+  void UseKeys(StoredKeys* keys) { keys_ = keys; }
 
   // Deletes every row, its index entries and long values; durable at once.
   void DeleteAll();
@@ -104,6 +116,8 @@ class TableWriter {
   Pager& pager_;
   const Database& db_;
   TableDef def_;
+  StoredKeys* keys_ = nullptr;
+  std::string keyTag_;
   std::vector<std::vector<uint8_t>> defPages_;
   size_t realIndexDefStart_ = 0;
   std::vector<ColumnMap> columnMaps_;

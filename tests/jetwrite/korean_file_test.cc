@@ -5,11 +5,24 @@
 
 #include <filesystem>
 
+#include <fcntl.h>
+
+#include <sstream>
+
+#include "db/ado/recordset.h"
 #include "db/jet/check.h"
 #include "db/jet/database.h"
 #include "db/jet/index_key.h"
+#include "db/jet/jet_connection.h"
+#include "db/jet/jet_errors.h"
+#include "db/jet/stored_keys.h"
+#include "db/jet/write_index.h"
+#include "db/jet/write_pager.h"
 #include "db/jet/writer.h"
 #include "support/test_support.h"
+#include "tests/jetwrite/write_support.h"
+#include "tools/brenvo-mdb/csv_format.h"
+#include "tools/brenvo-mdb/csv_import.h"
 
 namespace brenvo::test {
 namespace {
@@ -42,6 +55,75 @@ std::string Faults(const jet::CheckReport& r) {
   std::string s;
   for (const auto& f : r.faults) s += f + "\n";
   return s;
+}
+
+// Every index's keys, sorted (row pointers left out: rows stored again
+// land elsewhere).
+std::vector<std::vector<std::string>> IndexKeys(const std::string& path, const std::string& table,
+                                                const std::string& password = "") {
+  auto db = jet::Database::Open(path, password);
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  jet::Pager pager(fd, path, jet::kJet4PageSize, db->Header().encryptionKey);
+  std::vector<std::vector<std::string>> out;
+  for (const auto& ri : db->Table(table).realIndexes) {
+    std::vector<std::string> keys;
+    if (ri.firstPage)
+      for (auto& e : jet::WalkIndex(pager, ri.firstPage).entries) keys.push_back(std::move(e.key));
+    std::sort(keys.begin(), keys.end());
+    out.push_back(std::move(keys));
+  }
+  return out;
+}
+
+std::string ConnectionString(const std::string& path, const std::string& password = "") {
+  std::string s = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + path;
+  if (!password.empty()) s += ";Jet OLEDB:Database Password=" + password;
+  return s;
+}
+
+std::vector<std::vector<ado::Value>> ReadRows(ado::Connection& conn, const std::string& table) {
+  std::vector<std::vector<ado::Value>> rows;
+  auto rs = conn.OpenTable(table, ado::OpenMode::Read);
+  for (; !rs->Eof(); rs->MoveNext()) {
+    rows.emplace_back();
+    for (int j = 0; j < rs->FieldCount(); ++j) rows.back().push_back(rs->GetValue(j));
+  }
+  rs->Close();
+  return rows;
+}
+
+// Empties the table through the record-set path and stores the rows again.
+void RefillThroughRecordsets(const std::string& path, const std::string& table, const std::string& password = "") {
+  auto conn = jet::MakeJetConnection();
+  conn->Open(ConnectionString(path, password));
+  auto rows = ReadRows(*conn, table);
+  conn->Execute("DELETE FROM " + table);
+  auto w = conn->OpenTable(table, ado::OpenMode::Append);
+  for (const auto& r : rows) {
+    w->AddNew();
+    for (size_t j = 0; j < r.size(); ++j)
+      if (!ado::IsNull(r[j])) w->SetValue(static_cast<int>(j), r[j]);
+    w->Update();
+  }
+  w->Close();
+  conn->Close();
+}
+
+// Empties the table and imports its own CSV export.
+void RefillThroughImport(const std::string& path, const std::string& table) {
+  std::string csv;
+  {
+    auto db = jet::Database::Open(path, "");
+    mdb::ExportCsv(*db, table, [&](std::string_view piece) {
+      csv.append(piece);
+      return true;
+    });
+  }
+  auto w = jet::JetWriter::Open(path, "");
+  w->Table(table).DeleteAll();
+  std::istringstream in(csv);
+  mdb::ImportCsv(*w, table, in);
+  w->Close();
 }
 
 TEST(KoreanFiles, TheCheckPassesEveryKoreanSortedFile) {
@@ -87,6 +169,63 @@ TEST(KoreanFiles, NewRowsMergeIntoLeavesAccessWrote) {
   EXPECT_EQ(r.rows, 1210 + 1500);
   EXPECT_EQ(r.indexEntries, before + 5 * 1500);
   EXPECT_TRUE(r.notes.empty());
+}
+
+TEST(KoreanFiles, RefilledTablesCarryAccessKeysByteForByte) {
+  auto files = KoreanSortedFiles();
+  if (files.empty()) GTEST_SKIP() << "realworld fixtures absent";
+  long tables = 0;
+  for (const auto& src : files) {
+    std::vector<std::string> names = jet::Database::Open(src.string(), "")->UserTables();
+    for (const auto& table : names) {
+      auto original = IndexKeys(src.string(), table);
+      if (original.empty()) continue;
+      ++tables;
+      for (bool viaImport : {false, true}) {
+        TempDir dir;
+        std::string path = Copy(dir, src);
+        if (viaImport) RefillThroughImport(path, table);
+        else RefillThroughRecordsets(path, table);
+        EXPECT_TRUE(IndexKeys(path, table) == original) << src.filename() << " " << table << " import " << viaImport;
+        jet::CheckReport r = jet::CheckDatabase(path, "");
+        EXPECT_TRUE(r.Ok()) << src.filename() << "\n" << Faults(r);
+      }
+    }
+  }
+  EXPECT_GE(tables, 12);
+}
+
+// A copy of dbMain relabelled to the Korean order keeps its General keys:
+// no Korean file, but the keys show which source wins. Every stored value
+// (spaces, parentheses and all) takes its stored key back; a value never
+// seen needs weights of its own.
+TEST(KoreanFiles, StoredKeysComeBeforeTheEngineWeights) {
+  REQUIRE_FIXTURES();
+  TempDir dir;
+  std::string path = CopyBrenvoFixture(dir, "dbMain.mdb");
+  RelabelSortOrder(path, kBrenvoPassword, jet::kSortKorean);
+  auto original = IndexKeys(path, "customer", kBrenvoPassword);
+  RefillThroughRecordsets(path, "customer", kBrenvoPassword);
+  EXPECT_TRUE(IndexKeys(path, "customer", kBrenvoPassword) == original);
+
+  auto conn = jet::MakeJetConnection();
+  conn->Open(ConnectionString(path, kBrenvoPassword));
+  EXPECT_FALSE(conn->PartlyKeyedTextColumns("customer").empty());
+  EXPECT_TRUE(conn->CanKeyText("customer", "cust_name", "ABC123"));
+  EXPECT_FALSE(conn->CanKeyText("customer", "cust_name", "새 거래처 (주)"));
+  auto w = conn->OpenTable("customer", ado::OpenMode::Append);
+  w->AddNew();
+  w->SetValue(0, int64_t{999999});
+  w->SetValue(1, std::string("K999999"));
+  w->SetValue(2, std::string("새 거래처 (주)"));
+  try {
+    w->Update();
+    ADD_FAILURE() << "stored";
+  } catch (const BrenvoError& e) {
+    EXPECT_NE(e.description().find("' ' (U+0020)"), std::string::npos) << e.description();
+  }
+  w->Close();
+  conn->Close();
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // through our reader and through mdbtools, and the integrity check.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +25,11 @@ std::string ExportWithOurReader(const std::string& path, const std::string& tabl
 std::vector<std::vector<std::optional<std::string>>> ExportWithMdbtools(const std::string& path,
                                                                          const std::string& table);
 bool HaveMdbtools();
+// Gives the file another sort order as a file of that language would carry
+// it: the header's LCID (0x6E of the decoded header) and that of every text
+// and memo column of every user table. The keys stay as they were.
+void RelabelSortOrder(const std::string& path, const std::string& password, uint16_t lcid);
+
 // The check's faults, one per line; empty when the file is sound.
 std::string CheckFaults(const std::string& path, const std::string& password = kBrenvoPassword);
 
