@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "transfer/console.h"
+#include "screen/console.h"
 
 namespace brenvo::admin {
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "transfer/console.h"
+#include "screen/console.h"
 
 namespace brenvo::admin {
 

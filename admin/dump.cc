@@ -76,6 +76,12 @@ std::string MysqlOptionsText(const std::string& password, const std::string& soc
   return text;
 }
 
+std::string SevenZipProgram() {
+  std::string found = FindProgram({"7z", "7zz"});
+  // Neither installed: the start fails and says so under the usual name.
+  return found.empty() ? "7z" : found;
+}
+
 std::vector<std::string> MysqldumpArguments(const std::string& optionsFile, const std::string& db,
                                             const std::string& host) {
   // --defaults-extra-file is only read as the first argument.

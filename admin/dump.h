@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "transfer/console.h"
+#include "screen/console.h"
 
 namespace brenvo::admin {
 
-// The tools. mysqldump is looked up on PATH; 7z at its fixed place.
+// The tools, looked up on PATH. 7-Zip is "7z" (Debian's p7zip-full) or
+// "7zz" (the 7zip package); the command lines are the same for both.
 inline constexpr const char* kMysqlDumpProgram = "mysqldump";
-inline constexpr const char* kSevenZipProgram = "/usr/bin/7z";
+std::string SevenZipProgram();
 // The FTP account and port of the upload.
 inline constexpr const char* kFtpUser = "administrator";
 inline constexpr const char* kFtpPassword = "7461";
@@ -22,7 +23,7 @@ inline constexpr int kFtpPort = 21;
 // Where the tools are taken from; tests point them elsewhere.
 struct DumpTools {
   std::string mysqldump = kMysqlDumpProgram;
-  std::string sevenZip = kSevenZipProgram;
+  std::string sevenZip = SevenZipProgram();
 };
 
 // silent: both questions taken as Yes and the final notice left out.

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <vector>
 
-#include "transfer/console.h"
+#include "screen/console.h"
 #include "util/error.h"
 #include "util/paths.h"
 #include "util/trap.h"

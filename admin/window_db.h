@@ -5,8 +5,8 @@
 #include <string>
 
 #include "db/mysql/direct_db.h"
-#include "transfer/console.h"
-#include "transfer/window_db.h"
+#include "screen/console.h"
+#include "screen/window_db.h"
 
 namespace brenvo::admin {
 

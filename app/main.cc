@@ -11,7 +11,7 @@
 #include "app/frm_main.h"
 #include "app/qt_prompter.h"
 #include "app/start_up.h"
-#include "transfer/console_state.h"
+#include "screen/console.h"
 #include "util/settings_store.h"
 
 int main(int argc, char** argv) {

@@ -12,7 +12,7 @@
 
 #include "signin/frm_login.h"
 #include "signin/karvo_db_consts.h"
-#include "transfer/console_state.h"
+#include "screen/console.h"
 #include "update/launcher.h"
 
 namespace brenvo {

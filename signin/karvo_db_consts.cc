@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "db/mysql/cmysql.h"
-#include "transfer/console_state.h"
+#include "screen/console.h"
 #include "util/error.h"
 #include "util/servers.h"
 

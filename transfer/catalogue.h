@@ -13,7 +13,7 @@ namespace brenvo {
 struct CatalogueEntry {
   std::string table;
   bool marked = false;
-  int32_t expectedRows = 0;  // 0 until an estimate counts it; 0 means an empty source
+  int32_t expectedRows = 0;  // the last estimate's count: 0 an empty source, kUnknownRowCount not read
 };
 
 class TableCatalogue {

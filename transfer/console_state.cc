@@ -6,11 +6,6 @@
 
 namespace brenvo {
 
-const char* DirectionOptionCaption(int index) {
-  static const char* const captions[] = {"Brenvo → CS", "CS → Brenvo", "Brenvo → Brenvo"};
-  return (index >= 0 && index < 3) ? captions[index] : "";
-}
-
 ConsoleState::ConsoleState(Prompter& prompter, SettingsStore& settings, std::string programFolder)
     : prompter_(prompter), settings_(settings), folder_(std::move(programFolder)) {
   catalogue_.Build();

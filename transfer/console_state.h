@@ -73,9 +73,4 @@ class ConsoleState : public Console {
   std::function<void(const std::string&)> onLine_;
 };
 
-// The program's title (message-box title, settings application name).
-inline constexpr const char* kProgramTitle = "Brenvo <-> CS 자료전환";
-// Captions of the three direction options, by index.
-const char* DirectionOptionCaption(int index);
-
 }  // namespace brenvo

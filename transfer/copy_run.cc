@@ -4,6 +4,7 @@
 
 #include "transfer/estimate.h"
 #include "transfer/field_check.h"
+#include "transfer/preflight.h"
 #include "transfer/values.h"
 #include "util/korean.h"
 #include "util/trap.h"
@@ -20,6 +21,33 @@ std::string Elapsed(Clock::time_point from, Clock::time_point to) {
   return FormatElapsed(std::chrono::duration_cast<std::chrono::seconds>(to - from).count());
 }
 
+// The run's own messages and questions go to the screen and are kept, so a
+// run that stops can write into its log file what it showed.
+class ShownLog : public Prompter {
+ public:
+  explicit ShownLog(Prompter& screen) : screen_(screen) {}
+  void Message(const std::string& text, const std::string& title = {}, Icon icon = Icon::None) override {
+    lines_.push_back("[메시지] " + OneLine(text));
+    screen_.Message(text, title, icon);
+  }
+  bool Ask(const std::string& text, const std::string& title = {}, Icon icon = Icon::None,
+           bool defaultNo = false) override {
+    bool yes = screen_.Ask(text, title, icon, defaultNo);
+    lines_.push_back("[질문] " + OneLine(text) + (yes ? " -> 예" : " -> 아니요"));
+    return yes;
+  }
+  const std::vector<std::string>& lines() const { return lines_; }
+
+  static std::string OneLine(std::string s) {
+    for (size_t at; (at = s.find("\r\n")) != std::string::npos;) s.replace(at, 2, " / ");
+    return s;
+  }
+
+ private:
+  Prompter& screen_;
+  std::vector<std::string> lines_;
+};
+
 class Run {
  public:
   Run(Console& c, const TransferServices& s) : c_(c), s_(s), p_(c.prompter()) {}
@@ -28,12 +56,25 @@ class Run {
     std::string q1 = "※시작하기 전에 CS와 " + c_.AppName() + " 프로그램을 종료하세요.\r\n" +
                      "최종적으로 접속한 CS DB에 대해 작업이 이루어 집니다. 정말 시작하시겠습니까?";
     if (!p_.Ask(q1, {}, Icon::Question, true)) return result_;
-    btnTime_Click(c_, s_);
-    if (!p_.Ask("예상시간 계산이 완료되었습니다. 계속할까요?", {}, Icon::Question, true)) return result_;
-
     direction_ = c_.Direction();
-    if (!OpenSides()) return result_;  // the run ends: nothing else is touched
+    // Only counts read now decide anything: a table taken for empty has its
+    // target emptied and nothing copied into it.
+    if (!btnTime_Click(c_, s_)) {
+      ++result_.errorsReported;
+      Stop(UncountedMessage());
+      return result_;
+    }
+    if (!p_.Ask("예상시간 계산이 완료되었습니다. 계속할까요?", {}, Icon::Question, true)) {
+      StopLog("계속하지 않음");
+      return result_;
+    }
+
+    if (!OpenSides()) {  // the run ends: nothing else is touched
+      StopLog("DB를 열지 못함");
+      return result_;
+    }
     if (Checks()) CopyAll();
+    else StopLog("작업 전 점검에서 중지");
     CleanUp();
     return result_;
   }
@@ -44,6 +85,45 @@ class Run {
     bool ok = Trap(p_, kProc, kOwner, std::forward<F>(f));
     if (!ok) ++result_.errorsReported;
     return ok;
+  }
+
+  std::string UncountedMessage() const {
+    std::string names;
+    const TableCatalogue& cat = c_.catalogue();
+    for (int i = 0; i < cat.Count(); ++i)
+      if (cat.at(i).marked && cat.at(i).expectedRows == kUnknownRowCount) names += "\r\n  " + cat.at(i).table;
+    return "원본의 행 수를 읽지 못하여 작업을 중지합니다." + (names.empty() ? "" : "\r\n읽지 못한 테이블:" + names) +
+           "\r\n\r\n대상 DB는 변경하지 않았습니다.";
+  }
+
+  // A run that stops before its first change: the reason in a message, in
+  // the pane and in the log file.
+  void Stop(const std::string& message) {
+    p_.Message(message);
+    StopLog(ShownLog::OneLine(message));
+  }
+  void StopLog(const std::string& reason) {
+    c_.AppendLog("작업 중지: " + reason + " (대상 DB 변경 없음)");
+    WriteLogFile(true);
+  }
+
+  // The log file gets the header once per run, then the pane as it stands;
+  // a stopped run adds what it showed.
+  void WriteLogHeader() {
+    if (headerWritten_) return;
+    headerWritten_ = true;
+    c_.FormLogFilePath();
+    c_.AppendLogFile("* DB 이동방향:" + c_.DirectionCaption());
+    c_.AppendLogFile("* ID:" + c_.Text(Control::Text1_0));
+    c_.AppendLogFile("* DB명:" + c_.Text(Control::Text1_1));
+    c_.AppendLogFile("* HOST:" + c_.Text(Control::cmbHost));
+  }
+  void WriteLogFile(bool withShown = false) {
+    WriteLogHeader();
+    std::string text = c_.LogText();
+    if (withShown)
+      for (const auto& l : p_.lines()) text += l + "\r\n";
+    c_.AppendLogFile(text);
   }
 
   bool OpenSides() {
@@ -118,6 +198,7 @@ class Run {
     c_.ClearLog();
     runStart_ = Clock::now();
     c_.AppendLog("시작시각: " + TimeOfDayText());
+    if (!PreflightCheck(c_, *src_, *dst_)) return false;
 
     if (!c_.Checked(Control::chkSkipFidSize)) {
       auto stepStart = Clock::now();
@@ -130,11 +211,7 @@ class Run {
       if (!s_.dbConnect(host, c_.Text(Control::Text1_0), kCsPassword, c_.Text(Control::Text1_1))) return false;
     }
 
-    c_.FormLogFilePath();
-    c_.AppendLogFile("* DB 이동방향:" + c_.DirectionCaption());
-    c_.AppendLogFile("* ID:" + c_.Text(Control::Text1_0));
-    c_.AppendLogFile("* DB명:" + c_.Text(Control::Text1_1));
-    c_.AppendLogFile("* HOST:" + host);
+    WriteLogHeader();
 
     c_.SetProgressMax(1, c_.catalogue().MarkedCount());
     c_.SetProgressValue(1, 0);
@@ -171,7 +248,7 @@ class Run {
 
     c_.AppendLog("Finish! " + TimeOfDayText());
     c_.AppendLog("총 경과시간: " + Elapsed(runStart_, Clock::now()));
-    c_.AppendLogFile(c_.LogText());
+    WriteLogFile();
     p_.Message("복사가 완료되었습니다.");
     result_.completed = true;
   }
@@ -264,10 +341,11 @@ class Run {
 
   Console& c_;
   const TransferServices& s_;
-  Prompter& p_;
+  ShownLog p_;
   int direction_ = 0;
   std::unique_ptr<ado::Connection> src_, dst_;
   Clock::time_point runStart_ = Clock::now();
+  bool headerWritten_ = false;
   CopyRunResult result_;
 };
 

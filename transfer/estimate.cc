@@ -34,6 +34,11 @@ int32_t EstimateSeconds(long long totalRows, int rate) {
 bool GetTableInfo(Console& console, const TransferServices& services) {
   std::unique_ptr<ado::Connection> conn;
   Prompter& p = console.prompter();
+  TableCatalogue& cat = console.catalogue();
+  // Counts of an earlier estimate (another direction, another customer) must
+  // not survive a failed one: whatever is not counted now is unknown.
+  for (int i = 0; i < cat.Count(); ++i)
+    if (cat.at(i).marked) cat.at(i).expectedRows = kUnknownRowCount;
   bool opened = false;
   bool trapped = !Trap(p, kProc, kOwner, [&] {
     opened = console.Direction() == 1 ? services.openMySql(conn) : services.openMdb(conn, false);
@@ -42,7 +47,6 @@ bool GetTableInfo(Console& console, const TransferServices& services) {
   // connection would only repeat that report for every ticked table.
   if (trapped || !opened) return false;
 
-  TableCatalogue& cat = console.catalogue();
   for (int i = 0; i < cat.Count(); ++i) {
     CatalogueEntry& e = cat.at(i);
     if (!e.marked) continue;
@@ -61,17 +65,19 @@ bool GetTableInfo(Console& console, const TransferServices& services) {
   return true;
 }
 
-void btnTime_Click(Console& console, const TransferServices& services) {
+bool btnTime_Click(Console& console, const TransferServices& services) {
   console.ClearLog();
-  if (!GetTableInfo(console, services)) return;
+  if (!GetTableInfo(console, services)) return false;
   TableCatalogue& cat = console.catalogue();
   long long total = 0;
+  bool allCounted = true;
   for (int i = 0; i < cat.Count(); ++i) {
     const CatalogueEntry& e = cat.at(i);
     if (!e.marked) continue;
     console.SetCurrentTable(i);
     console.AppendLog(rpad(e.table, 20, ".") + LPad(CountColumn(e.expectedRows), 10, "."));
     if (e.expectedRows > 0) total += e.expectedRows;
+    if (e.expectedRows == kUnknownRowCount) allCounted = false;
   }
   console.AppendLog(std::string(30, '-'));
   console.AppendLog(rpad("총건수", 20, ".") + LPad(FormatThousands(total) + "건", 10, "."));
@@ -80,6 +86,7 @@ void btnTime_Click(Console& console, const TransferServices& services) {
   char hms[48];
   std::snprintf(hms, sizeof hms, "%02d:%02d:%02d", secs / 3600, secs % 3600 / 60, secs % 60);
   console.AppendLog("예상시간(초당 " + std::to_string(rate) + "건) " + hms);
+  return allCounted;
 }
 
 }  // namespace brenvo

@@ -13,11 +13,14 @@ namespace brenvo {
 inline constexpr int32_t kUnknownRowCount = -1;
 
 // Opens the source of the selected direction, stores a count in every ticked
-// entry, closes it. False when the source could not be opened.
+// entry, closes it. False when the source could not be opened. Ticked
+// entries it could not count hold kUnknownRowCount, also after a failed
+// opening.
 bool GetTableInfo(Console& console, const TransferServices& services);
 
-// The button: clears the pane, counts, logs the counts, the total and the estimate.
-void btnTime_Click(Console& console, const TransferServices& services);
+// The button: clears the pane, counts, logs the counts, the total and the
+// estimate. True when every ticked table was counted.
+bool btnTime_Click(Console& console, const TransferServices& services);
 
 // Seconds the copy should take: total / rate + 50, a half to the even neighbour.
 int32_t EstimateSeconds(long long totalRows, int rate);

@@ -1,12 +1,4 @@
-// The main window's one direct MySQL connection (DBConnect .. DBClose),
-// made on first use; its trap lines go to the window's log file.
+// Moved to screen/window_db.h, where the server chores reach it too.
 #pragma once
 
-#include "db/mysql/direct_db.h"
-#include "transfer/console.h"
-
-namespace brenvo {
-
-mysql::DirectDb& WindowDb(Console& console);
-
-}  // namespace brenvo
+#include "screen/window_db.h"

@@ -254,13 +254,8 @@ void Query::ComputeAggregates() {
   size_t n = outputs_.size();
   aggregateRow_.assign(n, ado::Null{});
   std::vector<int64_t> counts(n, 0);
-  bool needScan = st_.where != nullptr;
-  for (const auto& o : outputs_)
-    if (!(o.expr->kind == Expr::Kind::Call && o.expr->countStar)) needScan = true;
-  if (!needScan) {
-    for (size_t i = 0; i < n; ++i) aggregateRow_[i] = static_cast<int64_t>(table_->rowCount);
-    return;
-  }
+  // COUNT(*) counts the rows on the pages too: the definition's count may
+  // be stale in files Access wrote.
   TableScan scan(db_->File(), *table_);
   RowBytes rb;
   while (scan.Next(rb)) {

@@ -2,16 +2,25 @@
 
 namespace brenvo::jet {
 
-RowReader::RowReader(ByteView row, const TableDef&) : row_(row) {
+RowReader::RowReader(ByteView row, const TableDef& table) : row_(row) {
   columns_ = row.U16(0, "row column count");
   size_t mask = (columns_ + 7u) / 8u;
-  if (row.size < 2 + mask + 2) ThrowCorrupt("row too short for its null mask");
+  if (row.size < 2 + mask) ThrowCorrupt("row too short for its null mask");
   maskPos_ = row.size - mask;
+  if (table.varColumns == 0) {
+    // A table without variable-length columns: Access writes its rows with
+    // neither the offsets nor their count, the fixed area runs up to the mask.
+    varTablePos_ = maskPos_;
+    varAreaEnd_ = maskPos_;
+    fixedColumns_ = columns_;
+    return;
+  }
+  if (row.size < 2 + mask + 2) ThrowCorrupt("row too short for its null mask");
   varColumns_ = row.U16(maskPos_ - 2, "row variable column count");
-  size_t table = 2u * (varColumns_ + 1u);
-  if (maskPos_ - 2 < 2 + table) ThrowCorrupt("row too short for its variable column table");
+  size_t offsets = 2u * (varColumns_ + 1u);
+  if (maskPos_ - 2 < 2 + offsets) ThrowCorrupt("row too short for its variable column table");
   varTablePos_ = maskPos_ - 4;
-  varAreaEnd_ = maskPos_ - 2 - table;
+  varAreaEnd_ = maskPos_ - 2 - offsets;
   fixedColumns_ = columns_ >= varColumns_ ? static_cast<uint16_t>(columns_ - varColumns_) : 0;
 }
 

@@ -9,6 +9,10 @@
 //   n-m      m  null mask, m = (columns + 7) / 8; bit c set = column number c
 //               holds a value. A Yes/No column's value is its bit.
 //
+// A table with no variable-length column (the definition's count is 0) has
+// rows without the offsets and without v: the null mask follows the fixed
+// area directly.
+//
 // Columns added after a row was written are beyond its column count, fixed
 // columns beyond its fixed count, variable ones beyond v: all read as NULL.
 #pragma once

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace brenvo::jet {
@@ -57,6 +58,12 @@ class Pager {
   const std::set<uint32_t>& ReusablePages() const { return reusable_; }
   const std::set<uint32_t>& PendingRelease() const { return pendingRelease_; }
 
+  // Pages some structure of the file owns, found when the writer opened it:
+  // the next update of the global usage map marks them used, so a page
+  // another program marked free while a table owns it does not stay so.
+  void CarryPagesInUse(std::vector<uint32_t> pages) { inUse_ = std::move(pages); }
+  std::vector<uint32_t> TakePagesInUse() { return std::exchange(inUse_, {}); }
+
   // Test hook: writes fail as on a full disk after this many more pages.
   void FailAfter(long pageWrites) { failAfter_ = pageWrites; }
 
@@ -68,6 +75,7 @@ class Pager {
   uint32_t pageCount_;
   std::set<uint32_t> reusable_;
   std::set<uint32_t> pendingRelease_;
+  std::vector<uint32_t> inUse_;
   long failAfter_ = -1;
   // Pages written between two starts of write-back (2 MB).
   static constexpr int kKickPages = 512;

@@ -1,5 +1,7 @@
 #include "db/jet/write_usage_map.h"
 
+#include <algorithm>
+
 #include "db/jet/byte_order.h"
 #include "db/jet/jet_errors.h"
 
@@ -139,8 +141,66 @@ void RowPageBuilder::Flush() {
   dirty_ = false;
 }
 
+namespace {
+
+// Replaces the bytes of one row of a data page, moving the rows packed
+// below it; false when the page has no room. Slot flags are kept.
+bool ReplaceRow(Page& page, uint8_t slot, const std::vector<uint8_t>& bytes) {
+  ByteView pv{page.data(), page.size()};
+  uint16_t n = SlotCount(pv);
+  if (slot >= n) return false;
+  std::vector<std::vector<uint8_t>> rows(n);
+  std::vector<uint16_t> flags(n);
+  size_t total = 0;
+  for (uint16_t i = 0; i < n; ++i) {
+    RowSlot s = ReadSlot(pv, i);
+    flags[i] = Get16(&page[kDataPageHeader + 2u * i]) & static_cast<uint16_t>(~kSlotOffsetMask);
+    if (i == slot) rows[i] = bytes;
+    else rows[i].assign(page.begin() + s.start, page.begin() + s.start + s.length);
+    total += rows[i].size();
+  }
+  size_t header = kDataPageHeader + 2u * n;
+  if (header + total > page.size()) return false;
+  std::vector<uint8_t> out(page.begin(), page.begin() + static_cast<long>(header));
+  out.resize(page.size(), 0);
+  size_t top = page.size();
+  for (uint16_t i = 0; i < n; ++i) {
+    top -= rows[i].size();
+    std::copy(rows[i].begin(), rows[i].end(), out.begin() + static_cast<long>(top));
+    Put16(&out[kDataPageHeader + 2u * i], static_cast<uint16_t>(top | flags[i]));
+  }
+  Put16(&out[2], static_cast<uint16_t>(top - header));
+  page = std::move(out);
+  return true;
+}
+
+}  // namespace
+
+void CoverWholeFile(Page& page, uint32_t pageCount) {
+  size_t start = 0;
+  ByteView b = RowOf(page, 0, start);
+  if (b.U8(0, "usage map type") != 0) return;
+  const uint32_t first = b.U32(1, "usage map start");
+  const uint64_t nbits = (b.size - 5) * 8;
+  if (first == 0 && nbits >= pageCount) return;
+  uint64_t want = std::max<uint64_t>(pageCount, first == 0 ? nbits : 0);
+  want = std::max<uint64_t>((want + 31) / 32 * 32, kInlineMapBytes * 8);
+  std::vector<uint8_t> row(5 + want / 8, 0);
+  for (uint64_t p = 0; p < want; ++p) {
+    bool isFree;
+    if (p >= first && p - first < nbits) isFree = b.data[5 + (p - first) / 8] & (1u << ((p - first) % 8));
+    else isFree = p >= pageCount;  // outside the old window: in use unless past the end
+    if (isFree) row[5 + p / 8] |= static_cast<uint8_t>(1u << (p % 8));
+  }
+  // A file too large for the page keeps its window (pages past it are left
+  // alone, as before).
+  ReplaceRow(page, 0, row);
+}
+
 void UpdateGlobalMap(Pager& pager, const std::vector<uint32_t>& used, const std::vector<uint32_t>& freed) {
   Page page = pager.Read(kGlobalMapPage);
+  CoverWholeFile(page, pager.PageCount());
+  std::vector<uint32_t> carried = pager.TakePagesInUse();
   size_t start = 0;
   ByteView b = RowOf(page, 0, start);
   uint8_t* row = page.data() + start;
@@ -171,6 +231,7 @@ void UpdateGlobalMap(Pager& pager, const std::vector<uint32_t>& used, const std:
       else (*m)[4 + n / 8] &= static_cast<uint8_t>(~(1u << (n % 8)));
     }
   };
+  for (uint32_t p : carried) set(p, false);
   for (uint32_t p : used) set(p, false);
   for (uint32_t p : freed) set(p, true);
   for (auto& [no, bytes] : mapPages) pager.Write(no, bytes);

@@ -59,9 +59,23 @@ class RowPageBuilder {
   uint32_t floor_ = 0;
 };
 
-// Marks pages used (clear = true) or free in the global usage map (row 0 of
-// page 1; a set bit is a free page). Pages the map does not cover are left
-// alone. Rewrites page 1 in place.
+// The global usage map is row 0 of page 1; a set bit is a free page. Access
+// keeps it inline with start page 0 and lengthens the row as the file grows
+// (4 bytes at a time; 743, 814 and 922 pages carry 768, 832 and 928 bits),
+// every page past the end of the file marked free, so that no page of the
+// file lies outside it.
+//
+// Brings the map on page 1 to that form: start page 0, covering at least
+// pageCount pages. Pages outside the old window count as in use (a page some
+// structure owns must never look free), those past pageCount as free. The
+// reference form, and a file too large for an inline row on the page, are
+// left as they are.
+void CoverWholeFile(Page& page1, uint32_t pageCount);
+
+// Marks pages used or free in the global usage map, after covering the whole
+// file (above); the pages the pager carries as in use (Pager::TakePagesInUse)
+// are marked used first. Pages the map does not cover are left alone.
+// Rewrites page 1 in place.
 void UpdateGlobalMap(Pager& pager, const std::vector<uint32_t>& used, const std::vector<uint32_t>& freed);
 
 }  // namespace brenvo::jet

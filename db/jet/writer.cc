@@ -222,13 +222,50 @@ void PutFixed(const ColumnDef& c, const ado::Value& v, uint8_t* p) {
       std::copy(g.begin(), g.end(), p);
       break;
     }
-    case kColNumeric: {
+    case kColNumeric:
+    case kColBinary: {
       const auto& b = std::get<ado::Bytes>(v);
       std::copy(b.begin(), b.end(), p);
       break;
     }
+    case kColText: {
+      // Fixed-length text is stored as plain UTF-16LE, never compressed
+      // (Access does so even where the column has the compression flag).
+      std::u16string u = Utf8ToUtf16(std::get<std::string>(v));
+      for (size_t k = 0; k < u.size(); ++k) Put16(p + 2 * k, static_cast<uint16_t>(u[k]));
+      break;
+    }
     default: break;
   }
+}
+
+// The pages the tables of the file own, as their definitions and usage maps
+// name them: definition pages, the pages holding the map rows, the pages in
+// the tables' and indexes' maps. Damaged maps are passed by (the check
+// reports them); what is found is only ever marked used.
+std::vector<uint32_t> PagesInUse(const Pager& pager, const Database& db) {
+  std::vector<uint32_t> out{kCatalogPage};
+  auto addMap = [&](RowPointer m) {
+    if (m.IsNull()) return;
+    out.push_back(m.page);
+    try {
+      std::vector<uint32_t> p = ReadMapPages(pager, m);
+      out.insert(out.end(), p.begin(), p.end());
+    } catch (const std::exception&) {
+    }
+  };
+  for (const auto& e : db.Catalog()) {
+    if (!e.IsTable() || e.tableDefPage == 0) continue;
+    try {
+      const TableDef& t = db.Table(e.name);
+      out.insert(out.end(), t.pages.begin(), t.pages.end());
+      addMap(t.ownedPages);
+      addMap(t.freePages);
+      for (const auto& r : t.realIndexes) addMap(r.usageMap);
+    } catch (const std::exception&) {
+    }
+  }
+  return out;
 }
 
 std::string KeyName(const TableDef& t, size_t realIndex) {
@@ -469,12 +506,23 @@ void TableWriter::Load() {
     pos += 10;
   }
 
+  // The rows are counted on the pages: Access leaves the definition's count
+  // stale at times (2,305 said, 1,004 held), and the count the next durable
+  // point stores must be the true one.
+  uint32_t liveRows = 0;
   for (uint32_t p : ReadMapPages(pager_, def_.ownedPages)) {
     Page pg = pager_.Read(p);
     if (pg[0] != kPageData) continue;
-    if (Get32(&pg[4]) == def_.page) dataPages_.push_back(p);
-    else if (std::memcmp(&pg[4], "LVAL", 4) == 0) lvalPages_.push_back(p);
+    if (Get32(&pg[4]) == def_.page) {
+      dataPages_.push_back(p);
+      ByteView pv{pg.data(), pg.size()};
+      for (uint16_t i = 0, n = SlotCount(pv); i < n; ++i)
+        if (!(pv.U16(kDataPageHeader + 2u * i, "row slot") & kSlotDeleted)) ++liveRows;
+    } else if (std::memcmp(&pg[4], "LVAL", 4) == 0) {
+      lvalPages_.push_back(p);
+    }
   }
+  rowCount_ = liveRows;
 
   for (size_t i = 0; i < def_.realIndexes.size(); ++i) {
     const RealIndex& r = def_.realIndexes[i];
@@ -621,8 +669,17 @@ void TableWriter::Insert(const std::vector<std::optional<ado::Value>>& values) {
     if (c.type == kColText) {
       std::u16string u = Utf8ToUtf16(std::get<std::string>(stored[i]));
       if (u.size() * 2 > c.length) RefuseTooLong();
+      // A fixed-length Text column holds exactly its size; the files show
+      // full values only, so a shorter one is refused rather than padded
+      // with a guessed character.
+      if (c.IsFixed() && u.size() * 2 != c.length)
+        Refuse("The fixed-length text column '" + c.name + "' takes exactly " + std::to_string(c.length / 2) +
+               " characters.");
     }
     if (c.type == kColBinary && std::get<ado::Bytes>(stored[i]).size() > c.length) RefuseTooLong();
+    if (c.type == kColBinary && c.IsFixed() && std::get<ado::Bytes>(stored[i]).size() != c.length)
+      Refuse("The fixed-length binary column '" + c.name + "' takes exactly " + std::to_string(c.length) +
+             " bytes.");
   }
 
   // 2. Index keys and the checks on them.
@@ -692,18 +749,24 @@ void TableWriter::Insert(const std::vector<std::optional<ado::Value>>& values) {
       else bytes = std::get<ado::Bytes>(v);
       var[c.varIndex] = std::move(bytes);
     }
-    std::vector<uint16_t> offsets;
-    for (auto& v : var) {
+    // A table without variable-length columns stores no offsets and no
+    // count of them (row.h).
+    if (def_.varColumns != 0) {
+      std::vector<uint16_t> offsets;
+      for (auto& v : var) {
+        offsets.push_back(static_cast<uint16_t>(row.size()));
+        row.insert(row.end(), v.begin(), v.end());
+      }
       offsets.push_back(static_cast<uint16_t>(row.size()));
-      row.insert(row.end(), v.begin(), v.end());
+      for (size_t k = offsets.size(); k-- > 0;) {
+        row.push_back(static_cast<uint8_t>(offsets[k]));
+        row.push_back(static_cast<uint8_t>(offsets[k] >> 8));
+      }
+      row.push_back(static_cast<uint8_t>(varCount));
+      row.push_back(static_cast<uint8_t>(varCount >> 8));
+    } else if (varCount != 0) {
+      ThrowCorrupt("table definition counts no variable-length column but has one");
     }
-    offsets.push_back(static_cast<uint16_t>(row.size()));
-    for (size_t k = offsets.size(); k-- > 0;) {
-      row.push_back(static_cast<uint8_t>(offsets[k]));
-      row.push_back(static_cast<uint8_t>(offsets[k] >> 8));
-    }
-    row.push_back(static_cast<uint8_t>(varCount));
-    row.push_back(static_cast<uint8_t>(varCount >> 8));
     row.insert(row.end(), mask.begin(), mask.end());
     if (row.size() > builders_->data.MaxRow()) {
       tooLarge = true;
@@ -985,6 +1048,7 @@ std::unique_ptr<JetWriter> JetWriter::Open(const std::string& path, const std::s
     throw;
   }
   w->pager_ = std::make_unique<Pager>(fd, path, kJet4PageSize, w->db_->Header().encryptionKey);
+  w->pager_->CarryPagesInUse(PagesInUse(*w->pager_, *w->db_));
   w->keys_ = std::make_shared<StoredKeys>();
   return w;
 }

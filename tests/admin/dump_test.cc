@@ -80,7 +80,7 @@ TEST_F(DumpTest, LocalDumpIsPackedUploadedAndLoadsBack) {
   ASSERT_TRUE(fs::exists(archive));
   admin::ShellOptions o;
   o.stdoutFile = (folder.path() / "unpacked.sql").string();
-  ASSERT_EQ(ShellAndWait(admin::kSevenZipProgram, 0, {"e", "-so", archive.string()}, o), 0);
+  ASSERT_EQ(ShellAndWait(admin::SevenZipProgram(), 0, {"e", "-so", archive.string()}, o), 0);
   EXPECT_EQ(ReadFile(o.stdoutFile), dump);
   ASSERT_TRUE(fs::exists(ftpRoot / (db + ".7z")));
   EXPECT_EQ(ReadFile(ftpRoot / (db + ".7z")), ReadFile(archive));
@@ -233,7 +233,7 @@ TEST_F(DumpTest, HostileDatabaseNamesRunNothingAndWriteNowhereElse) {
   // "*" packed its own dump only, not every dump in the folder.
   admin::ShellOptions o;
   o.stdoutFile = (folder.path() / "list.txt").string();
-  ShellAndWait(admin::kSevenZipProgram, 0, {"l", (Dumps() / "*.7z").string(), "-spd"}, o);
+  ShellAndWait(admin::SevenZipProgram(), 0, {"l", (Dumps() / "*.7z").string(), "-spd"}, o);
   std::string list = ReadFile(o.stdoutFile);
   EXPECT_NE(list.find("*.sql"), std::string::npos) << list;
   EXPECT_EQ(list.find("--version.sql"), std::string::npos) << list;

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "support/test_support.h"
 
@@ -77,4 +79,45 @@ TEST(ShellAndWait, NothingStartedReturnsAtOnceWithoutAStatus) {
   fs::path marker = dir.path() / "ran";
   EXPECT_FALSE(ShellAndWait("touch", 0, {marker.string()}, o).has_value());
   EXPECT_FALSE(fs::exists(marker));
+}
+
+TEST(ShellAndWait, ErrorOutputGoesToItsOwnFile) {
+  TempDir dir;
+  ShellOptions o;
+  o.stdoutFile = (dir.path() / "out.txt").string();
+  o.stderrFile = (dir.path() / "err.txt").string();
+  ASSERT_EQ(ShellAndWait("sh", 0, {"-c", "echo out; echo 'Unknown database' >&2; exit 2"}, o), 2);
+  EXPECT_EQ(ReadFile(o.stdoutFile), "out\n");
+  EXPECT_EQ(ReadFile(o.stderrFile), "Unknown database\n");
+  EXPECT_EQ(fs::status(o.stderrFile).permissions() & (fs::perms::group_all | fs::perms::others_all),
+            fs::perms::none);
+}
+
+TEST(ShellAndWait, ACancelEndsTheProgramAndReturnsWithoutAStatus) {
+  TempDir dir;
+  ShellOptions o;
+  int asked = 0;
+  o.cancelRequested = [&] { return ++asked > 3; };
+  const auto t0 = std::chrono::steady_clock::now();
+  // A program that ignores SIGTERM is killed after the grace period.
+  EXPECT_FALSE(ShellAndWait("sh", 0, {"-c", "trap '' TERM; sleep 30"}, o).has_value());
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(20));
+  asked = 0;
+  o.cancelRequested = [] { return false; };
+  EXPECT_EQ(ShellAndWait("sh", 0, {"-c", "sleep 0.3; exit 4"}, o), 4);
+}
+
+TEST(StartProgram, StartsWithoutWaitingInTheGivenFolder) {
+  TempDir dir;
+  fs::path marker = dir.path() / "started";
+  ASSERT_TRUE(brenvo::admin::StartProgram("sh", {"-c", "pwd > started"}, dir.str()));
+  for (int i = 0; i < 100 && !fs::exists(marker); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(ReadFile(marker.string()), fs::canonical(dir.path()).string() + "\n");
+  EXPECT_FALSE(brenvo::admin::StartProgram("brenvo-no-such-program", {}));
+}
+
+TEST(FindProgram, TakesTheFirstNameOnThePath) {
+  EXPECT_EQ(brenvo::admin::FindProgram({"brenvo-no-such-program", "sh"}), brenvo::admin::FindProgram({"sh"}));
+  EXPECT_NE(brenvo::admin::FindProgram({"sh"}).find("/sh"), std::string::npos);
+  EXPECT_EQ(brenvo::admin::FindProgram({"brenvo-no-such-program"}), "");
 }

@@ -134,6 +134,7 @@ TEST(JetRow, FixedVariableNullAndAddedColumns) {
   t.columns = {col("id", jet::kColLong, 0, true, 0, 0, 4), col("name", jet::kColText, 1, false, 0, 0, 20),
                col("flag", jet::kColBool, 2, true, 0, 0, 1), col("note", jet::kColText, 3, false, 0, 1, 20),
                col("qty", jet::kColInt, 4, true, 4, 0, 2)};
+  t.varColumns = 2;
   uint16_t ord = 0;
   for (auto& c : t.columns)
     if (c.IsFixed()) c.fixedOrdinal = ord++;
@@ -231,6 +232,16 @@ TEST(CsvFields, QuotingAndNumbers) {
   EXPECT_EQ(f(1e21), "1000000000000000000000");
   EXPECT_EQ(f(1e-7), "0.0000001");
   EXPECT_EQ(f(0.1f), "0.1");
+  // Large magnitudes: the shortest digits that read back, not the binary
+  // expansion.
+  EXPECT_EQ(f(3.4028235e38f), "340282350000000000000000000000000000000");
+  EXPECT_EQ(f(-3.4028235e38f), "-340282350000000000000000000000000000000");
+  EXPECT_EQ(f(1.7976931348623157e308), "17976931348623157" + std::string(292, '0'));
+  EXPECT_EQ(f(123456789012345680000.0), "123456789012345680000");
+  EXPECT_EQ(f(1.5e-10f), "0.00000000015");
+  EXPECT_EQ(f(5e-324), "0." + std::string(323, '0') + "5");
+  EXPECT_EQ(f(16777216.0f), "16777216");
+  EXPECT_EQ(f(-2.5), "-2.5");
   EXPECT_EQ(f(int64_t{255}), "255");
   EXPECT_EQ(f(true), "1");
   EXPECT_EQ(f(ado::Currency{35000}), "3.5000");
@@ -238,6 +249,7 @@ TEST(CsvFields, QuotingAndNumbers) {
   EXPECT_EQ(f(ado::Currency{0}), "0.0000");
   EXPECT_EQ(f(ado::DateTime{2024, 2, 29, 0, 0, 0, 0}), "2024-02-29 00:00:00");
   EXPECT_EQ(f(ado::Bytes{0x00, 0xAB, 0x0F}), "00AB0F");
+  EXPECT_EQ(f(ado::Bytes{}), "\"\"");
   ado::Guid g;
   for (int i = 0; i < 16; ++i) g.bytes[i] = static_cast<uint8_t>(i + 1);
   EXPECT_EQ(f(g), "{04030201-0605-0807-090A-0B0C0D0E0F10}");

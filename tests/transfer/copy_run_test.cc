@@ -68,7 +68,9 @@ TEST_F(CopyRunTest, NoAtEitherQuestion) {
   // Only the estimate's own effects: its lines and the counts.
   EXPECT_EQ(console->catalogue().at(4).expectedRows, 500);
   EXPECT_TRUE(Has(Lines(), "예상시간(초당 15건) 00:41:12"));
-  EXPECT_EQ(LogFiles(dir.path()), 0);
+  // A run that stops at a question still leaves what it showed in its log file.
+  EXPECT_EQ(LogFiles(dir.path()), 1);
+  EXPECT_NE(Cp949ToUtf8(ReadFile(console->LogFilePath())).find("작업 중지: 계속하지 않음"), std::string::npos);
   EXPECT_EQ(CsCount("dbversion"), 1);
 }
 
@@ -131,7 +133,9 @@ TEST_F(CopyRunTest, DifferentVersionsStopBeforeAnythingIsDeleted) {
   EXPECT_FALSE(Run().completed);
   EXPECT_EQ(prompter.messages().back(), "양쪽의 DB버전이 서로 다릅니다.");
   EXPECT_EQ(CsCount("options"), 1);
-  EXPECT_EQ(LogFiles(dir.path()), 0);
+  EXPECT_EQ(LogFiles(dir.path()), 1);
+  EXPECT_NE(Cp949ToUtf8(ReadFile(console->LogFilePath())).find("[메시지] 양쪽의 DB버전이 서로 다릅니다."),
+            std::string::npos);
 }
 
 TEST_F(CopyRunTest, EmptyAndUnmarkedTablesInCatalogueOrder) {

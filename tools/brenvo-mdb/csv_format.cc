@@ -11,12 +11,43 @@ namespace brenvo::mdb {
 
 namespace {
 
+// The shortest round-trip digits come from the scientific form: the fixed
+// form of to_chars spells a large value's whole binary expansion
+// (3.4028235e38f as 340282346638528859811704183484516925440), which reads
+// back the same but is not the shortest digit string. The digits are then
+// laid out without exponent.
 template <typename F>
 std::string Shortest(F v) {
   if (v == 0) return "0";  // also -0
-  char buf[512];
-  auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
-  return std::string(buf, r.ptr);
+  char buf[64];
+  auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
+  std::string_view sci(buf, static_cast<size_t>(r.ptr - buf));
+  std::string out;
+  if (sci.front() == '-') {
+    out.push_back('-');
+    sci.remove_prefix(1);
+  }
+  size_t e = sci.find('e');
+  std::string digits;
+  for (char c : sci.substr(0, e))
+    if (c != '.') digits.push_back(c);
+  int exp = 0;
+  std::from_chars(sci.data() + e + 1 + (sci[e + 1] == '+'), sci.data() + sci.size(), exp);
+  // digits d1 d2 ... dn stand for d1.d2...dn x 10^exp.
+  int point = exp + 1;  // digits before the point
+  if (point <= 0) {
+    out += "0.";
+    out.append(static_cast<size_t>(-point), '0');
+    out += digits;
+  } else if (static_cast<size_t>(point) >= digits.size()) {
+    out += digits;
+    out.append(static_cast<size_t>(point) - digits.size(), '0');
+  } else {
+    out.append(digits, 0, static_cast<size_t>(point));
+    out.push_back('.');
+    out.append(digits, static_cast<size_t>(point));
+  }
+  return out;
 }
 
 }  // namespace
@@ -102,6 +133,11 @@ void AppendCsvField(const ado::Value& v, std::string& out) {
     void operator()(const ado::Decimal& d) { out += d.text; }
     void operator()(const ado::Guid& g) { out += FormatGuid(g); }
     void operator()(const ado::Bytes& b) {
+      // An empty value is not NULL: it is written like the empty string.
+      if (b.empty()) {
+        out += "\"\"";
+        return;
+      }
       static const char* hex = "0123456789ABCDEF";
       for (uint8_t x : b) {
         out.push_back(hex[x >> 4]);

@@ -2,7 +2,7 @@
 //
 //   brenvo-mdb tables FILE            user tables, catalogue order
 //   brenvo-mdb schema FILE [TABLE]    columns and indexes
-//   brenvo-mdb count FILE TABLE       stored row count
+//   brenvo-mdb count FILE TABLE       rows on the table's pages
 //   brenvo-mdb export FILE TABLE      CSV on standard output
 //   brenvo-mdb create FILE --schema SCHEMA   a new file (schema: db/jet/create.h)
 //   brenvo-mdb check FILE             integrity check (exit 1 on any fault)
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "db/jet/database.h"
+#include "db/jet/table_scan.h"
 #include "tools/brenvo-mdb/csv_format.h"
 #include "tools/brenvo-mdb/write_commands.h"
 #include "util/error.h"
@@ -87,8 +88,13 @@ int main(int argc, char** argv) {
                  : 1;
     }
     if (cmd == "count" && args.size() == 3) {
+      // The rows on the pages: the definition's count can be stale.
       auto db = jet::Database::Open(file, password);
-      return WriteOut(std::to_string(db->Table(args[2]).rowCount) + "\n") ? 0 : 1;
+      jet::TableScan scan(db->File(), db->Table(args[2]));
+      jet::RowBytes row;
+      unsigned long long n = 0;
+      while (scan.Next(row)) ++n;
+      return WriteOut(std::to_string(n) + "\n") ? 0 : 1;
     }
     if (cmd == "export" && args.size() == 3) {
       auto db = jet::Database::Open(file, password);

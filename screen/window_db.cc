@@ -1,4 +1,6 @@
-#include "transfer/window_db.h"
+#include "screen/window_db.h"
+
+#include "db/mysql/direct_db.h"
 
 namespace brenvo {
 

@@ -1,0 +1,50 @@
+// The batched appender's inner parts, shared by its two files: the
+// appender proper (odbc_appender.cc) and the arrays and the sender thread
+// that stores them (odbc_sender.cc).
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "db/odbc/odbc_appender.h"
+
+namespace brenvo::odbc {
+
+// Batches stay well under the server's smallest usual packet limit.
+constexpr size_t kMaxBatchBytes = 1 << 20;
+// Values longer than this go in a run of their own; the arrays of one run
+// never take more than kMaxArrayBytes (else the run goes in halves).
+constexpr size_t kWideValue = 2048;
+constexpr size_t kMaxArrayBytes = size_t{8} << 20;
+
+// How one column of a batch is bound: every value of the column (NULLs
+// aside) has to share one C type.
+enum class Kind { None, Int, Double, Float, Text, Bytes, Mixed };
+
+inline Kind KindOf(const ado::Value& v) {
+  if (ado::IsNull(v)) return Kind::None;
+  if (std::holds_alternative<bool>(v) || std::holds_alternative<int64_t>(v)) return Kind::Int;
+  if (std::holds_alternative<double>(v)) return Kind::Double;
+  if (std::holds_alternative<float>(v)) return Kind::Float;
+  if (std::holds_alternative<ado::Bytes>(v)) return Kind::Bytes;
+  return Kind::Text;
+}
+
+struct ArrayColumn {
+  Kind kind = Kind::None;
+  size_t width = 0;  // bytes of one element
+  std::vector<std::string> texts;
+  std::vector<char> data;
+  std::vector<SQLLEN> ind;
+};
+
+struct OdbcAppender::Run {
+  std::vector<Queued> rows;
+  ArrayResult built = ArrayResult::NotSuitable;  // Stored: the arrays below are ready
+  std::vector<bool> set;                         // the columns the statement names
+  std::vector<ArrayColumn> cols;
+  std::vector<size_t> colIndex;  // cols_ position of each array
+};
+
+}  // namespace brenvo::odbc

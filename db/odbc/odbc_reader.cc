@@ -1,0 +1,271 @@
+#include "db/odbc/odbc_reader.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "util/error.h"
+
+namespace brenvo::odbc {
+namespace {
+
+size_t g_sliceRows = 5000;
+
+// The primary-key columns of table, in key order.
+std::vector<std::string> PrimaryKey(SQLHDBC dbc, const std::string& table) {
+  StmtHandle s = NewStatement(dbc);
+  std::u16string t = Utf8ToUtf16(table);
+  SQLRETURN rc = SQLPrimaryKeysW(s.get(), nullptr, 0, nullptr, 0, W(t), static_cast<SQLSMALLINT>(t.size()));
+  if (!Ok(rc)) return {};
+  std::vector<std::pair<int, std::string>> keys;
+  while (Ok(SQLFetch(s.get()))) {
+    SQLWCHAR name[512];
+    SQLLEN len = 0;
+    SQLSMALLINT seq = 0;
+    SQLLEN seqInd = 0;
+    if (!Ok(SQLGetData(s.get(), 4, SQL_C_WCHAR, name, sizeof name, &len)) || len == SQL_NULL_DATA) continue;
+    SQLGetData(s.get(), 5, SQL_C_SSHORT, &seq, sizeof seq, &seqInd);
+    size_t chars = std::min<size_t>(static_cast<size_t>(len) / sizeof(SQLWCHAR), std::size(name) - 1);
+    keys.emplace_back(seq, Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(name), chars)));
+  }
+  std::sort(keys.begin(), keys.end());
+  std::vector<std::string> out;
+  for (auto& k : keys) out.push_back(std::move(k.second));
+  return out;
+}
+
+}  // namespace
+
+size_t ReadSliceRows() { return g_sliceRows; }
+void SetReadSliceRows(size_t rows) { g_sliceRows = std::max<size_t>(rows, 1); }
+
+OdbcReader::OdbcReader(std::shared_ptr<Session> session) : session_(std::move(session)), dbc_(session_->handle()) {
+  session_->Add(this);
+}
+
+// A reader whose start failed, or that was closed, is still on the
+// session's list until it is gone: never leave a dangling entry there.
+OdbcReader::~OdbcReader() {
+  JoinPrefetch();
+  if (open_) session_->WaitIdle();
+  session_->Remove(this);
+}
+
+void OdbcReader::Detach() {
+  JoinPrefetch();
+  stmt_.reset();
+  open_ = false;
+}
+
+std::unique_ptr<OdbcReader> OdbcReader::ForQuery(std::shared_ptr<Session> session, const std::string& sql) {
+  std::unique_ptr<OdbcReader> r(new OdbcReader(std::move(session)));
+  r->sql_ = sql;
+  r->Start();
+  return r;
+}
+
+std::unique_ptr<OdbcReader> OdbcReader::ForTable(std::shared_ptr<Session> session, const std::string& table) {
+  std::unique_ptr<OdbcReader> r(new OdbcReader(std::move(session)));
+  const std::string from = "SELECT * FROM " + QuoteName(table);
+  r->session_->WaitIdle();
+  std::vector<std::string> key = PrimaryKey(r->dbc_, table);
+  if (key.empty()) {
+    r->sql_ = from;
+    r->Start();
+    return r;
+  }
+  r->sliced_ = true;
+  r->sliceRows_ = ReadSliceRows();
+  std::string order;
+  for (const auto& k : key) order += (order.empty() ? "" : ", ") + QuoteName(k);
+  const std::string limit = " ORDER BY " + order + " LIMIT " + std::to_string(r->sliceRows_);
+  r->sql_ = from + limit;
+  // After (k1, k2, ...): k1 > ? OR (k1 = ? AND k2 > ?) OR ...; spelt out,
+  // since the optimiser turns this form into a range on the key.
+  std::string where;
+  for (size_t i = 0; i < key.size(); ++i) {
+    std::string term;
+    for (size_t j = 0; j < i; ++j) {
+      term += QuoteName(key[j]) + " = ? AND ";
+      r->keyParamOrder_.push_back(static_cast<int>(j));
+    }
+    term += QuoteName(key[i]) + " > ?";
+    r->keyParamOrder_.push_back(static_cast<int>(i));
+    where += (where.empty() ? "(" : " OR (") + term + ")";
+  }
+  r->nextSql_ = from + " WHERE " + where + limit;
+  r->keyNames_ = std::move(key);
+  r->table_ = table;
+  r->Start();
+  return r;
+}
+
+void OdbcReader::Start() {
+  session_->WaitIdle();
+  RunSlice(true);
+  if (cols_.empty()) {
+    cols_ = DescribeColumns(stmt_.get());
+    row_.assign(cols_.size(), ado::Null{});
+    for (const auto& k : keyNames_) {
+      auto it = std::find_if(cols_.begin(), cols_.end(), [&](const Column& c) { return c.info.name == k; });
+      if (it == cols_.end()) throw BrenvoError(kProviderError, "Key column " + k + " not in " + table_, kProviderSource);
+      keyCols_.push_back(static_cast<int>(it - cols_.begin()));
+    }
+  }
+  if (!sliced_) {
+    Fetch();
+    return;
+  }
+  slice_.clear();
+  ReadSlice(slice_);
+  pos_ = 0;
+  eof_ = slice_.empty();
+  if (slice_.size() == sliceRows_) StartPrefetch();
+}
+
+void OdbcReader::RunSlice(bool first) {
+  stmt_ = NewStatement(dbc_);
+  if (first) {
+    ExecDirect(stmt_.get(), sql_);
+    return;
+  }
+  std::u16string w = Utf8ToUtf16(nextSql_);
+  Check(SQLPrepareW(stmt_.get(), W(w), static_cast<SQLINTEGER>(w.size())), SQL_HANDLE_STMT, stmt_.get(), "SQLPrepare");
+  keyParams_.assign(keyParamOrder_.size(), ParamBuffer{});
+  for (size_t p = 0; p < keyParamOrder_.size(); ++p) {
+    const int k = keyParamOrder_[p];
+    BindValue(stmt_.get(), static_cast<SQLUSMALLINT>(p + 1), lastKey_[static_cast<size_t>(k)],
+              cols_[static_cast<size_t>(keyCols_[static_cast<size_t>(k)])], keyParams_[p]);
+  }
+  Check(SQLExecute(stmt_.get()), SQL_HANDLE_STMT, stmt_.get(), "SQLExecute");
+}
+
+void OdbcReader::Fetch() {
+  SQLRETURN rc = SQLFetch(stmt_.get());
+  if (rc == SQL_NO_DATA) {
+    eof_ = true;
+    stmt_.reset();
+    return;
+  }
+  Check(rc, SQL_HANDLE_STMT, stmt_.get(), "SQLFetch");
+  for (size_t i = 0; i < cols_.size(); ++i) row_[i] = ReadValue(stmt_.get(), static_cast<int>(i), cols_[i]);
+  eof_ = false;
+}
+
+void OdbcReader::ReadSlice(std::vector<std::vector<ado::Value>>& out) {
+  for (;;) {
+    SQLRETURN rc = SQLFetch(stmt_.get());
+    if (rc == SQL_NO_DATA) break;
+    Check(rc, SQL_HANDLE_STMT, stmt_.get(), "SQLFetch");
+    std::vector<ado::Value>& row = out.emplace_back(cols_.size());
+    for (size_t i = 0; i < cols_.size(); ++i) row[i] = ReadValue(stmt_.get(), static_cast<int>(i), cols_[i]);
+  }
+  stmt_.reset();
+  if (!out.empty()) {
+    lastKey_.resize(keyCols_.size());
+    for (size_t k = 0; k < keyCols_.size(); ++k) lastKey_[k] = out.back()[static_cast<size_t>(keyCols_[k])];
+  }
+}
+
+// The next slice is read by a thread of its own while the caller works
+// through this one. It is started only from the caller's thread, after every
+// other record set of the connection is idle, and WaitIdle joins it: so the
+// connection is never used from two threads at once.
+void OdbcReader::StartPrefetch() {
+  next_.clear();
+  nextError_ = nullptr;
+  prefetch_ = std::thread([this] {
+    try {
+      RunSlice(false);
+      ReadSlice(next_);
+    } catch (...) {
+      stmt_.reset();
+      next_.clear();
+      nextError_ = std::current_exception();
+    }
+  });
+  prefetching_ = true;
+}
+
+void OdbcReader::JoinPrefetch() {
+  if (prefetch_.joinable()) prefetch_.join();
+}
+
+void OdbcReader::NextSlice() {
+  JoinPrefetch();
+  if (!prefetching_) {
+    eof_ = true;
+    return;
+  }
+  // A failed read is reported here, and again at every later attempt: the
+  // record set never moves past the rows it really read.
+  if (nextError_) std::rethrow_exception(nextError_);
+  prefetching_ = false;
+  slice_.swap(next_);
+  next_.clear();
+  pos_ = 0;
+  eof_ = slice_.empty();
+  if (slice_.size() == sliceRows_) {
+    session_->WaitIdle();
+    StartPrefetch();
+  }
+}
+
+void OdbcReader::Close() {
+  RequireOpen();
+  session_->WaitIdle();
+  session_->Remove(this);
+  Detach();
+}
+
+bool OdbcReader::Eof() const {
+  RequireOpen();
+  return eof_;
+}
+
+void OdbcReader::MoveNext() {
+  RequireOpen();
+  if (eof_) NoCurrentRecord();
+  if (sliced_) {
+    if (pos_ + 1 < slice_.size()) {
+      ++pos_;
+      return;
+    }
+    NextSlice();
+    return;
+  }
+  session_->WaitIdle();
+  Fetch();
+}
+
+void OdbcReader::MoveFirst() {
+  RequireOpen();
+  JoinPrefetch();
+  prefetching_ = false;
+  nextError_ = nullptr;
+  session_->WaitIdle();
+  lastKey_.clear();
+  Start();
+}
+
+const ado::FieldInfo& OdbcReader::Field(int i) const {
+  if (i < 0 || i >= FieldCount()) BadIndex();
+  return cols_[static_cast<size_t>(i)].info;
+}
+
+const ado::Value& OdbcReader::GetValue(int i) const {
+  RequireOpen();
+  if (i < 0 || i >= FieldCount()) BadIndex();
+  if (eof_) NoCurrentRecord();
+  if (sliced_) return slice_[pos_][static_cast<size_t>(i)];
+  return row_[static_cast<size_t>(i)];
+}
+
+void OdbcReader::AddNew() { NotSupported(); }
+void OdbcReader::SetValue(int, ado::Value) { NotSupported(); }
+void OdbcReader::Update() { NotSupported(); }
+
+void OdbcReader::RequireOpen() const {
+  if (!open_) Closed();
+}
+
+}  // namespace brenvo::odbc
