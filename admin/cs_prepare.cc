@@ -77,7 +77,7 @@ std::string LookUp(Console& console, bool logging) {
     return {};
   }
 
-  if (!logging && NumberValue(rs->Text("app_active")) == 1) {
+  if (!logging && LeadingNumber(rs->Text("app_active")) == 1) {
     if (console.prompter().Ask("해당 DB가 차단되어 있지 않습니다. 차단할까요?")) {
       if (db.DBExecute("UPDATE app_priv" + std::string(" SET app_active = 0") + " WHERE app_dbname = " + literal) > 0)
         console.prompter().Message("차단하였습니다.");

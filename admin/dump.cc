@@ -136,6 +136,7 @@ void Run(Console& console, bool& silent, const DumpTools& tools, std::string& ca
   std::string db = console.Text(Control::Text1_1);
   const std::string rootPwd = RootPassword(console);
   console.SetCaption(caption + " - [SETP 1/4] db dumping...");
+  console.SetStatus("dump 중: " + db);
   console.Refresh();
 
   db = console.Text(Control::Text1_1);
@@ -149,19 +150,38 @@ void Run(Console& console, bool& silent, const DumpTools& tools, std::string& ca
       ShellOptions o;
       o.directory = app;
       o.stdoutFile = sqlFile;
+      o.cancelRequested = [&console] { return console.CancelRequested(); };
       ShellAndWait(tools.mysqldump, 0, MysqldumpArguments(options.path(), db, host), o);
     }
+  }
+
+  // A dump stopped halfway is no dump: nothing is packed or sent, and the
+  // end says it stopped.
+  if (console.CancelRequested()) {
+    console.AppendLog("* dump 중지: " + db + ".sql 파일은 완전하지 않습니다.", 0);
+    console.SetCaption(caption);
+    if (!silent) p.Message("dump를 중지했습니다.");
+    return;
   }
 
   if (host == "localhost" && (silent || p.Ask("sql파일압축 및 ftp전송을 할까요?", {}, Icon::None, true))) {
     const std::string archive = JoinPath(dumpFolder, db + ".7z");
     console.SetCaption(caption + " - [SETP 3/4] 7zip adding...( 7z a archive1.zip(또는 archive1.7z) c:\\temp\\");
+    console.SetStatus("압축 중: " + db + ".7z");
     console.Refresh();
     ShellOptions o;
     o.directory = app;
+    o.cancelRequested = [&console] { return console.CancelRequested(); };
     ShellAndWait(tools.sevenZip, 0, SevenZipArguments(archive, sqlFile), o);
+    if (console.CancelRequested()) {
+      console.AppendLog("* 압축 중지: " + db + ".7z 파일은 완전하지 않으며 전송하지 않았습니다.", 0);
+      console.SetCaption(caption);
+      if (!silent) p.Message("dump를 중지했습니다.");
+      return;
+    }
 
     console.SetCaption(caption + " - [SETP 3/4] FTP Uploading...");
+    console.SetStatus("FTP 전송 중: " + db + ".7z");
     console.Refresh();
     const std::string address = GetIPFromUserID(console, true);
     if (address.empty()) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "screen/console.h"
+#include "util/credentials.h"
 
 namespace brenvo::admin {
 
@@ -16,8 +17,6 @@ namespace brenvo::admin {
 inline constexpr const char* kMysqlDumpProgram = "mysqldump";
 std::string SevenZipProgram();
 // The FTP account and port of the upload.
-inline constexpr const char* kFtpUser = "administrator";
-inline constexpr const char* kFtpPassword = "7461";
 inline constexpr int kFtpPort = 21;
 
 // Where the tools are taken from; tests point them elsewhere.

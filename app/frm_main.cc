@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -35,6 +36,7 @@
 #include "transfer/copy_run.h"
 #include "transfer/estimate.h"
 #include "util/error.h"
+#include "util/gui_thread.h"
 #include "util/korean.h"
 #include "util/log_file.h"
 #include "util/paths.h"
@@ -79,15 +81,42 @@ long ValOf(const std::string& s) {
   }
 }
 
+// The settings as the window and its job both reach them: one call at a time.
+class LockedSettings : public SettingsStore {
+ public:
+  explicit LockedSettings(SettingsStore& inner) : inner_(inner) {}
+  std::string Get(const std::string& a, const std::string& s, const std::string& k,
+                  const std::string& d) const override {
+    std::lock_guard<std::mutex> lock(m_);
+    return inner_.Get(a, s, k, d);
+  }
+  void Save(const std::string& a, const std::string& s, const std::string& k, const std::string& v) override {
+    std::lock_guard<std::mutex> lock(m_);
+    inner_.Save(a, s, k, v);
+  }
+
+ private:
+  SettingsStore& inner_;
+  mutable std::mutex m_;
+};
+
 }  // namespace
 
 FrmMain::FrmMain(SettingsStore& settings, Prompter* prompter, std::string programFolder, QWidget* parent)
-    : QWidget(parent), settings_(settings), programFolder_(std::move(programFolder)) {
+    : QWidget(parent),
+      lockedSettings_(std::make_unique<LockedSettings>(settings)),
+      settings_(*lockedSettings_),
+      programFolder_(std::move(programFolder)) {
   if (!prompter) {
     ownPrompter_ = std::make_unique<QtPrompter>(this, kProgramTitle);
     prompter = ownPrompter_.get();
   }
-  prompter_ = prompter;
+  guiPrompter_ = std::make_unique<GuiThreadPrompter>(this, *prompter);
+  prompter_ = guiPrompter_.get();
+  for (int i = 0; i < 2; ++i) {
+    barValue_[i] = 0;
+    barMax_[i] = 100;
+  }
   openDocument = [](const std::string& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path))); };
   openFolder = [](const std::string& folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(Q(folder))); };
   startProgram = [](const std::string& program) { QProcess::startDetached(Q(program), {}); };
@@ -98,7 +127,14 @@ FrmMain::FrmMain(SettingsStore& settings, Prompter* prompter, std::string progra
   Form_Load();
 }
 
-FrmMain::~FrmMain() = default;
+FrmMain::~FrmMain() {
+  // A job still running when the window goes (the program ends) is asked to
+  // stop; its calls to the window are answered until it has.
+  if (worker_.joinable()) {
+    cancel_ = true;
+    while (busy_) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  }
+}
 
 // ---------------------------------------------------------------- widgets
 
@@ -166,6 +202,11 @@ void FrmMain::BuildWidgets() {
   steps->addLayout(conn, row, 1, 1, 3);
   ++row;
   ui_.lblTip = label("※ 데이터 건수가 많을 경우 localhost를 거치는 것이 휠씬 빠릅니다.");
+  // Hidden for the other directions without the rows below moving up: a
+  // click aimed at a control must land on it whatever the direction.
+  QSizePolicy tipPolicy = ui_.lblTip->sizePolicy();
+  tipPolicy.setRetainSizeWhenHidden(true);
+  ui_.lblTip->setSizePolicy(tipPolicy);
   steps->addWidget(ui_.lblTip, row++, 0, 1, 4);
   ui_.Label3 = label("※ 반드시 WinMyODBC 안정적인 버전을 설치하세요.(일부버전 버그발생)");
   steps->addWidget(ui_.Label3, row++, 0, 1, 4);
@@ -230,6 +271,25 @@ void FrmMain::BuildWidgets() {
   }
   status->addWidget(ui_.ProgressBar1[1], 1, 1);
   status->addWidget(ui_.ProgressBar1[0], 2, 1);
+  ui_.lblStatus = new QLabel(this);
+  ui_.lblStatus->setTextFormat(Qt::PlainText);
+  // One line, never wrapped: a long status must not push the bars around.
+  ui_.lblStatus->setMinimumWidth(1);
+  ui_.lblStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  ui_.lblStatus->setMinimumHeight(ui_.lblStatus->fontMetrics().height());
+  status->addWidget(ui_.lblStatus, 3, 0, 1, 2);
+  ui_.cmdCancel = button("중지");
+  ui_.cmdCancel->setEnabled(false);
+  connect(ui_.cmdCancel, &QPushButton::clicked, this, [this] { cmdCancel_Click(); });
+  status->addWidget(ui_.cmdCancel, 1, 2, 3, 1);
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  escape->setContext(Qt::WindowShortcut);
+  connect(escape, &QShortcut::activated, this, [this] {
+    if (ui_.cmdCancel->isEnabled()) cmdCancel_Click();
+  });
+  barTimer_ = new QTimer(this);
+  barTimer_->setInterval(50);
+  connect(barTimer_, &QTimer::timeout, this, [this] { ShowProgress(); });
 
   // < 테이블 목록 >: the catalogue.
   ui_.frames[2] = new QGroupBox(QString::fromUtf8("< 테이블 목록 >"), this);
@@ -284,84 +344,171 @@ QWidget* FrmMain::Widget(Control c) const {
 
 // ---------------------------------------------------------------- Console
 
+// Every widget is read and written on the window's thread; a job's call
+// waits there for its turn (OnGuiThread), so it sees the window as a handler
+// on the window's thread would.
+
+bool FrmMain::OnWindowThread() const { return QThread::currentThread() == thread(); }
+
 std::string FrmMain::ProgramTitle() const { return kProgramTitle; }
 
 int FrmMain::Direction() const {
-  for (int i = 0; i < 3; ++i)
-    if (ui_.optDB[i]->isChecked()) return i;
-  return -1;
+  return OnGuiThread(const_cast<FrmMain*>(this), [this] {
+    for (int i = 0; i < 3; ++i)
+      if (ui_.optDB[i]->isChecked()) return i;
+    return -1;
+  });
 }
 
 std::string FrmMain::DirectionCaption() const {
-  std::vector<OptionButton> group;
-  for (auto* b : ui_.optDB) group.push_back({S(b->text()), b->isChecked()});
-  return GetSelOptionCaption(group);
+  return OnGuiThread(const_cast<FrmMain*>(this), [this] {
+    std::vector<OptionButton> group;
+    for (auto* b : ui_.optDB) group.push_back({S(b->text()), b->isChecked()});
+    return GetSelOptionCaption(group);
+  });
 }
 
 std::string FrmMain::Text(Control c) const {
-  QWidget* w = Widget(c);
-  if (auto* e = qobject_cast<QLineEdit*>(w)) return S(e->text());
-  if (auto* cb = qobject_cast<QComboBox*>(w)) return S(cb->currentText());
-  if (auto* b = qobject_cast<QAbstractButton*>(w)) return S(b->text());
-  return {};
+  return OnGuiThread(const_cast<FrmMain*>(this), [this, c]() -> std::string {
+    QWidget* w = Widget(c);
+    if (auto* e = qobject_cast<QLineEdit*>(w)) return S(e->text());
+    if (auto* cb = qobject_cast<QComboBox*>(w)) return S(cb->currentText());
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) return S(b->text());
+    return {};
+  });
 }
 
 void FrmMain::SetText(Control c, const std::string& text) {
-  QWidget* w = Widget(c);
-  if (auto* e = qobject_cast<QLineEdit*>(w)) e->setText(Q(text));
-  else if (auto* cb = qobject_cast<QComboBox*>(w)) cb->setEditText(Q(text));
-  else if (auto* b = qobject_cast<QAbstractButton*>(w)) b->setText(Q(text));
+  OnGuiThread(this, [&] {
+    QWidget* w = Widget(c);
+    if (auto* e = qobject_cast<QLineEdit*>(w)) e->setText(Q(text));
+    else if (auto* cb = qobject_cast<QComboBox*>(w)) cb->setEditText(Q(text));
+    else if (auto* b = qobject_cast<QAbstractButton*>(w)) b->setText(Q(text));
+  });
 }
 
 bool FrmMain::Checked(Control c) const {
-  auto* b = qobject_cast<QCheckBox*>(Widget(c));
-  return b && b->isChecked();
+  return OnGuiThread(const_cast<FrmMain*>(this), [this, c] {
+    auto* b = qobject_cast<QCheckBox*>(Widget(c));
+    return b && b->isChecked();
+  });
 }
 
 void FrmMain::SetChecked(Control c, bool on) {
-  if (auto* b = qobject_cast<QCheckBox*>(Widget(c))) b->setChecked(on);
+  OnGuiThread(this, [&] {
+    if (auto* b = qobject_cast<QCheckBox*>(Widget(c))) b->setChecked(on);
+  });
 }
 
 bool FrmMain::Enabled(Control c) const {
-  QWidget* w = Widget(c);
-  return w && w->isEnabled();
+  // While a job runs its frame is shut; the engine asks about the control itself.
+  return OnGuiThread(const_cast<FrmMain*>(this), [this, c] {
+    QWidget* w = Widget(c);
+    return w && !w->testAttribute(Qt::WA_ForceDisabled);
+  });
 }
 
 void FrmMain::SetFocus(Control c) {
-  if (QWidget* w = Widget(c)) w->setFocus(Qt::OtherFocusReason);
+  OnGuiThread(this, [&] {
+    QWidget* w = Widget(c);
+    if (!w) return;
+    // A shut control takes no focus: it gets it when the job has returned.
+    if (busy_) focusAfterJob_ = w;
+    else w->setFocus(Qt::OtherFocusReason);
+  });
 }
 
 void FrmMain::AppendLog(const std::string& line, int) {
-  logText_ += line;
-  logText_ += "\r\n";
-  ui_.TxtLog->appendPlainText(Q(line));
-  ui_.TxtLog->moveCursor(QTextCursor::End);
+  {
+    std::lock_guard<std::mutex> lock(logMutex_);
+    logText_ += line;
+    logText_ += "\r\n";
+  }
+  // Not waited for: a line posted before a question is still on screen before it.
+  PostToGuiThread(this, [this, text = Q(line)] {
+    ui_.TxtLog->appendPlainText(text);
+    ui_.TxtLog->moveCursor(QTextCursor::End);
+  });
 }
 
-void FrmMain::AppendLogFile(const std::string& line) { AppendLineCp949(logFilePath_, line); }
+void FrmMain::AppendLogFile(const std::string& line) { AppendLineCp949(LogFilePath(), line); }
+
+std::string FrmMain::LogText() const {
+  std::lock_guard<std::mutex> lock(logMutex_);
+  return logText_;
+}
+
+std::string FrmMain::LogFilePath() const {
+  std::lock_guard<std::mutex> lock(logMutex_);
+  return logFilePath_;
+}
 
 void FrmMain::ClearLog() {
-  logText_.clear();
-  ui_.TxtLog->clear();
+  {
+    std::lock_guard<std::mutex> lock(logMutex_);
+    logText_.clear();
+  }
+  PostToGuiThread(this, [this] { ui_.TxtLog->clear(); });
 }
 
 void FrmMain::FormLogFilePath() {
-  logFilePath_ = MakeLogFilePath(programFolder_, S(ui_.Text1[0]->text()), std::time(nullptr));
+  std::string path = MakeLogFilePath(programFolder_, Text(Control::Text1_0), std::time(nullptr));
+  std::lock_guard<std::mutex> lock(logMutex_);
+  logFilePath_ = std::move(path);
 }
 
-void FrmMain::SetProgressMax(int bar, int max) { ui_.ProgressBar1[bar & 1]->setMaximum(max); }
-void FrmMain::SetProgressValue(int bar, int value) { ui_.ProgressBar1[bar & 1]->setValue(value); }
-int FrmMain::ProgressValue(int bar) const { return ui_.ProgressBar1[bar & 1]->value(); }
-int FrmMain::ProgressMax(int bar) const { return ui_.ProgressBar1[bar & 1]->maximum(); }
-std::string FrmMain::Caption() const { return S(windowTitle()); }
-void FrmMain::SetCaption(const std::string& caption) { setWindowTitle(Q(caption)); }
+void FrmMain::SetProgressMax(int bar, int max) {
+  barMax_[bar & 1] = max;
+  if (OnWindowThread()) ShowProgress();
+}
+
+void FrmMain::SetProgressValue(int bar, int value) {
+  barValue_[bar & 1] = value;
+  if (OnWindowThread()) ShowProgress();
+}
+
+int FrmMain::ProgressValue(int bar) const { return barValue_[bar & 1]; }
+int FrmMain::ProgressMax(int bar) const { return barMax_[bar & 1]; }
+
+void FrmMain::ShowProgress() {
+  for (int i = 0; i < 2; ++i) {
+    QProgressBar* b = ui_.ProgressBar1[i];
+    int max = barMax_[i], value = barValue_[i];
+    if (b->maximum() != max) b->setMaximum(max);
+    // A bar cannot pass its maximum; the copy goes on all the same.
+    value = std::clamp(value, b->minimum(), std::max(b->minimum(), max));
+    if (b->value() != value) b->setValue(value);
+  }
+}
+
+std::string FrmMain::Caption() const {
+  return OnGuiThread(const_cast<FrmMain*>(this), [this] { return S(windowTitle()); });
+}
+
+void FrmMain::SetCaption(const std::string& caption) {
+  OnGuiThread(this, [&] { setWindowTitle(Q(caption)); });
+}
 
 void FrmMain::SetCurrentTable(int index) {
-  ui_.List1->setCurrentRow(index);
-  catalogue_.setCurrent(index);
+  OnGuiThread(this, [&] {
+    ui_.List1->setCurrentRow(index);
+    if (index >= 0) ui_.List1->scrollToItem(ui_.List1->item(index));
+    catalogue_.setCurrent(index);
+    // The table the rows of the current bar belong to.
+    const bool known = index >= 0 && index < catalogue_.Count();
+    ui_.ProgressBar1[0]->setFormat(known ? Q(catalogue_.at(index).table) + "  %v / %m" : QString("%p%"));
+  });
 }
 
-void FrmMain::Refresh() { QApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
+void FrmMain::SetStatus(const std::string& text) {
+  PostToGuiThread(this, [this, t = Q(text)] { ui_.lblStatus->setText(t); });
+}
+
+// A job's window does not need the job to yield; on the window's own thread
+// (a handler run directly) the window paints here, shut to input.
+void FrmMain::Refresh() {
+  if (OnWindowThread()) QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
 
 // ---------------------------------------------------------------- handlers
 
@@ -506,55 +653,114 @@ bool FrmMain::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
-template <typename F>
-void FrmMain::RunBusy(F&& f) {
-  if (busy_) return;
+// ---------------------------------------------------------------- jobs
+
+bool FrmMain::StartJob(bool cancellable, std::function<void()> work) {
+  if (busy_) {
+    QApplication::beep();
+    return false;
+  }
+  if (worker_.joinable()) worker_.join();
   busy_ = true;
+  cancel_ = false;
+  focusAfterJob_ = nullptr;
   ui_.frames[0]->setEnabled(false);
   ui_.frames[2]->setEnabled(false);
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  // The window comes back whatever the handler did; anything that escaped
-  // its own trap is still told, never swallowed.
-  struct Restore {
-    FrmMain* w;
-    ~Restore() {
-      QApplication::restoreOverrideCursor();
-      w->ui_.frames[0]->setEnabled(true);
-      w->ui_.frames[2]->setEnabled(true);
-      w->busy_ = false;
+  ui_.frames[0]->setCursor(Qt::BusyCursor);
+  ui_.frames[2]->setCursor(Qt::BusyCursor);
+  ui_.cmdCancel->setEnabled(cancellable);
+  ui_.lblStatus->clear();
+  barTimer_->start();
+  worker_ = std::thread([this, work = std::move(work)] {
+    // Anything that escaped the handler's own trap is still told, never swallowed.
+    try {
+      work();
+    } catch (...) {
+      prompter_->Message(TrapText(DescribeCurrentException(), "StartJob", "Form FrmMain"));
     }
-  } restore{this};
-  try {
-    f();
-  } catch (...) {
-    prompter_->Message(TrapText(DescribeCurrentException(), "RunBusy", "Form FrmMain"));
+    QMetaObject::invokeMethod(this, [this] { FinishJob(); }, Qt::QueuedConnection);
+  });
+  return true;
+}
+
+void FrmMain::FinishJob() {
+  if (worker_.joinable()) worker_.join();
+  barTimer_->stop();
+  ShowProgress();
+  ui_.cmdCancel->setEnabled(false);
+  ui_.lblStatus->clear();
+  ui_.frames[0]->unsetCursor();
+  ui_.frames[2]->unsetCursor();
+  ui_.frames[0]->setEnabled(true);
+  ui_.frames[2]->setEnabled(true);
+  busy_ = false;
+  if (focusAfterJob_) focusAfterJob_->setFocus(Qt::OtherFocusReason);
+  focusAfterJob_ = nullptr;
+  emit jobFinished();
+  if (closeAfterJob_) {
+    closeAfterJob_ = false;
+    close();
   }
 }
 
+void FrmMain::RequestCancel() {
+  if (!busy_) return;
+  cancel_ = true;
+  ui_.cmdCancel->setEnabled(false);
+  ui_.lblStatus->setText(QString::fromUtf8("중지 요청: 진행 중인 단계를 정리하고 멈춥니다..."));
+}
+
+void FrmMain::cmdCancel_Click() {
+  if (!busy_ || cancel_) return;
+  // The question stands on the window's thread; the job goes on meanwhile.
+  if (prompter_->Ask("작업을 중지할까요?", {}, Icon::Question, true)) RequestCancel();
+}
+
+bool FrmMain::WaitForJob(int ms) {
+  if (!busy_) return true;
+  QEventLoop loop;
+  QTimer timeout;
+  timeout.setSingleShot(true);
+  connect(this, &FrmMain::jobFinished, &loop, &QEventLoop::quit);
+  connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
+  timeout.start(ms);
+  loop.exec();
+  return !busy_;
+}
+
 void FrmMain::btnTime_Click() {
-  RunBusy([this] { brenvo::btnTime_Click(*this, services); });
+  StartJob(true, [this] { brenvo::btnTime_Click(*this, services); });
 }
 
 void FrmMain::cmdStart_Click() {
-  RunBusy([this] { brenvo::cmdStart_Click(*this, services); });
+  StartJob(true, [this] { brenvo::cmdStart_Click(*this, services); });
 }
 
 void FrmMain::cmdChkCSDB_Click() {
-  RunBusy([this] { admin::cmdChkCSDB_Click(*this); });
+  StartJob(false, [this] { admin::cmdChkCSDB_Click(*this); });
 }
 
 void FrmMain::cmdCreateUser_Click() {
-  RunBusy([this] { admin::cmdCreateUser_Click(*this); });
+  StartJob(false, [this] { admin::cmdCreateUser_Click(*this); });
 }
 
 void FrmMain::btnDump_Click() {
-  RunBusy([this] { admin::btnDump_Click(*this); });
+  StartJob(true, [this] { admin::btnDump_Click(*this); });
 }
 
-// A run in progress cannot be abandoned halfway: the window stays until it returns.
+// Closing during a job asks first; a job asked to stop closes the window
+// when it has wound down, never halfway.
 void FrmMain::closeEvent(QCloseEvent* event) {
-  if (busy_) event->ignore();
-  else event->accept();
+  if (!busy_) {
+    event->accept();
+    return;
+  }
+  event->ignore();
+  if (closeAfterJob_) return;
+  if (prompter_->Ask("작업이 진행 중입니다. 작업을 중지하고 창을 닫을까요?", {}, Icon::Question, true)) {
+    closeAfterJob_ = true;
+    RequestCancel();
+  }
 }
 
 }  // namespace brenvo

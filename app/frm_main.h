@@ -5,12 +5,21 @@
 //
 // Settings are written only while the window is visible: everything the load
 // restores passes through the same handlers, which then save nothing.
+//
+// Long work (the estimate, the copy run, the dump, the server chores) runs
+// as a job on a worker thread, one job at a time: the window keeps painting,
+// its bars move, its input stays shut except "중지". Every Console call the
+// job makes is carried over to the window's thread in the order it is made;
+// messages and questions wait there for the answer.
 #pragma once
 
 #include <QWidget>
 #include <array>
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "transfer/console.h"
 #include "transfer/services.h"
@@ -25,6 +34,7 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QTimer;
 
 namespace brenvo {
 
@@ -54,8 +64,8 @@ class FrmMain : public QWidget, public Console {
   void AppendLog(const std::string& line, int pane = 0) override;
   void AppendLogFile(const std::string& line) override;
   void ClearLog() override;
-  std::string LogText() const override { return logText_; }
-  std::string LogFilePath() const override { return logFilePath_; }
+  std::string LogText() const override;
+  std::string LogFilePath() const override;
   void FormLogFilePath() override;
   void SetProgressMax(int bar, int max) override;
   void SetProgressValue(int bar, int value) override;
@@ -65,6 +75,8 @@ class FrmMain : public QWidget, public Console {
   void SetCaption(const std::string& caption) override;
   void SetCurrentTable(int index) override;
   void Refresh() override;
+  bool CancelRequested() const override { return cancel_.load(); }
+  void SetStatus(const std::string& text) override;
 
   // Handlers, by their control names.
   void Form_Load();
@@ -92,6 +104,18 @@ class FrmMain : public QWidget, public Console {
   void cmdChkCSDB_Click();
   void cmdCreateUser_Click();
   void btnDump_Click();
+  // "중지" and Escape: asks, then asks the job to stop.
+  void cmdCancel_Click();
+
+  // Jobs. StartJob refuses (false) while another job runs; cancellable jobs
+  // enable "중지". The window's input comes back when the job has returned.
+  bool StartJob(bool cancellable, std::function<void()> work);
+  bool Busy() const { return busy_; }
+  // Asks the running job to stop at its next step or row (no question).
+  void RequestCancel();
+  // Runs the window's events until the job has finished or ms have passed;
+  // true when no job runs any more.
+  bool WaitForJob(int ms);
 
   // The connection procedures the engine calls; tests may replace them.
   TransferServices services;
@@ -131,8 +155,15 @@ class FrmMain : public QWidget, public Console {
     std::array<QPushButton*, 2> cmdUnChkHere{};
     QLabel* lblTblCount = nullptr;
     std::array<QGroupBox*, 3> frames{};
+    // What a silent step is doing, and the job's stop button.
+    QLabel* lblStatus = nullptr;
+    QPushButton* cmdCancel = nullptr;
   };
   const Controls& controls() const { return ui_; }
+
+ signals:
+  // A job has returned and the window takes input again.
+  void jobFinished();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -144,20 +175,38 @@ class FrmMain : public QWidget, public Console {
   std::string AppPath() const;
   QWidget* Widget(Control c) const;
 
+  void FinishJob();
+  void ShowProgress();
+  bool OnWindowThread() const;
+
+  std::unique_ptr<SettingsStore> lockedSettings_;
   SettingsStore& settings_;
   std::unique_ptr<Prompter> ownPrompter_;
+  std::unique_ptr<Prompter> guiPrompter_;
   Prompter* prompter_;
   std::string programFolder_;
   std::string appName_;
-  std::string logFilePath_;
-  std::string logText_;
   TableCatalogue catalogue_;
   std::vector<long long> tableNumbers_;
   bool syncingList_ = false;
+
+  // The log text and the log file's path, read and written by the job too.
+  mutable std::mutex logMutex_;
+  std::string logFilePath_;
+  std::string logText_;
+
+  // The bars as the job last set them; a timer puts them on screen, so a
+  // row costs the job no trip to the window.
+  std::array<std::atomic<int>, 2> barValue_{};
+  std::array<std::atomic<int>, 2> barMax_{};
+  QTimer* barTimer_ = nullptr;
+
+  // The running job (window thread only, except cancel_).
   bool busy_ = false;
-  // Runs one engine handler with the window's input shut until it returns.
-  template <typename F>
-  void RunBusy(F&& f);
+  bool closeAfterJob_ = false;
+  std::atomic<bool> cancel_{false};
+  std::thread worker_;
+  QWidget* focusAfterJob_ = nullptr;
   Controls ui_;
 };
 

@@ -16,6 +16,7 @@
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  brenvo::InstallQtKorean(app);
   auto settings = brenvo::MakeIniSettingsStore(qEnvironmentVariable("BRENVO_SETTINGS_DIR").toStdString());
   const QString shot = qEnvironmentVariable("BRENVO_SCREENSHOT");
   brenvo::QtPrompter startPrompter(nullptr, brenvo::kProgramTitle);

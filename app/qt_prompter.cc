@@ -1,8 +1,11 @@
 #include "app/qt_prompter.h"
 
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
-#include <QMetaObject>
-#include <QThread>
+#include <QTranslator>
+
+#include "util/gui_thread.h"
 
 namespace brenvo {
 namespace {
@@ -25,23 +28,24 @@ QString Display(const std::string& text) {
   return s;
 }
 
-// Message boxes belong to the window thread; work running on a worker thread
-// waits there for the answer.
-template <typename F>
-auto OnGuiThread(QWidget* parent, F f) -> decltype(f()) {
-  if (!parent || QThread::currentThread() == parent->thread()) return f();
-  decltype(f()) result{};
-  QMetaObject::invokeMethod(parent, [&] { result = f(); }, Qt::BlockingQueuedConnection);
-  return result;
-}
-
 }  // namespace
 
+bool InstallQtKorean(QCoreApplication& app) {
+  auto* translator = new QTranslator(&app);
+  if (!translator->load(QLocale(QLocale::Korean, QLocale::SouthKorea), "qtbase", "_",
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    delete translator;
+    return false;
+  }
+  return QCoreApplication::installTranslator(translator);
+}
+
+// Message boxes belong to the window thread (the application's when there is
+// no window yet); work running on a worker thread waits there for the answer.
 void QtPrompter::Message(const std::string& text, const std::string& title, Icon icon) {
   OnGuiThread(parent_, [&] {
     QMessageBox box(ToQt(icon), Display(title.empty() ? title_ : title), Display(text), QMessageBox::Ok, parent_);
     box.exec();
-    return true;
   });
 }
 

@@ -1,11 +1,17 @@
 // Message boxes for the engine's questions and notices.
 #pragma once
 
+#include <QCoreApplication>
 #include <QWidget>
 
 #include "util/prompter.h"
 
 namespace brenvo {
+
+// Installs Qt's own Korean translations (standard buttons 예 / 아니요 /
+// 확인 / 취소, the text boxes' menus) into app, whatever the system's
+// language. False when they are not installed (Debian qt6-translations-l10n).
+bool InstallQtKorean(QCoreApplication& app);
 
 class QtPrompter : public Prompter {
  public:

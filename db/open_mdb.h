@@ -8,6 +8,7 @@
 #include <string>
 
 #include "db/ado/recordset.h"
+#include "util/credentials.h"
 #include "util/prompter.h"
 #include "util/settings_store.h"
 
@@ -15,7 +16,6 @@ namespace brenvo {
 
 // The host application's settings name (AppName of the main window).
 inline constexpr const char* kHostAppName = "Brenvo";
-inline constexpr const char* kMdbPassword = "wq3518";
 
 // AppPath (section "Config"; default kDefaultAppRoot + the settings name) +
 // "DBS" + the file name; nothing is normalised.

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QEvent>
+#include <QEventLoop>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -9,6 +10,7 @@
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QTimer>
+#include <thread>
 
 #include "util/error.h"
 
@@ -32,7 +34,13 @@ class StarPasswordStyle : public QProxyStyle {
 }  // namespace
 
 frmLogin::frmLogin(KarvoDbEnv& env, SettingsStore& settings, std::function<void()> endProgram, QWidget* parent)
-    : QDialog(parent), env_(env), logic_(*this, env, settings, std::move(endProgram)) {
+    : QDialog(parent),
+      env_(env),
+      guiPrompter_(this, env.prompter),
+      guiEnv_{guiPrompter_, env.settings, env.adapters},
+      logic_(*this, guiEnv_, settings, [this, end = std::move(endProgram)] {
+        if (end) OnGuiThread(this, end);
+      }) {
   setObjectName("frmLogin");
   setWindowTitle(Q("로그인"));
   setModal(true);
@@ -71,7 +79,7 @@ frmLogin::frmLogin(KarvoDbEnv& env, SettingsStore& settings, std::function<void(
   buttons->addWidget(ui_.cmdCancel);
   grid->addLayout(buttons, 2, 0, 1, 3);
 
-  connect(ui_.cmdOK, &QPushButton::clicked, this, [this] { Handle("cmdOK_Click", [this] { logic_.cmdOK_Click(); }); });
+  connect(ui_.cmdOK, &QPushButton::clicked, this, [this] { Work("cmdOK_Click", [this] { logic_.cmdOK_Click(); }); });
   connect(ui_.cmdCancel, &QPushButton::clicked, this,
           [this] { Handle("cmdCancel_Click", [this] { logic_.cmdCancel_Click(); }); });
   // clicked, not toggled: the value restored at load is not saved back.
@@ -89,11 +97,36 @@ void frmLogin::Handle(const char* procedure, const std::function<void()>& handle
   try {
     handler();
   } catch (...) {
-    env_.prompter.Message(TrapText(DescribeCurrentException(), procedure, "Form frmLogin"));
+    guiEnv_.prompter.Message(TrapText(DescribeCurrentException(), procedure, "Form frmLogin"));
   }
 }
 
-void frmLogin::Activate() { Handle("Form_Activate", [this] { logic_.Form_Activate(); }); }
+void frmLogin::Work(const char* procedure, const std::function<void()>& handler) {
+  if (working_) return;
+  working_ = true;
+  // Input shut without moving the focus: a focus change would run the
+  // password box's own handlers meanwhile.
+  ui_.cmdOK->setEnabled(false);
+  ui_.cmdCancel->setEnabled(false);
+  ui_.chkpwdSave->setEnabled(false);
+  ui_.txtPassword->setReadOnly(true);
+  setCursor(Qt::BusyCursor);
+  QEventLoop loop;
+  std::thread worker([&] {
+    Handle(procedure, handler);
+    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+  });
+  loop.exec(QEventLoop::ExcludeUserInputEvents);
+  worker.join();
+  unsetCursor();
+  ui_.txtPassword->setReadOnly(false);
+  ui_.chkpwdSave->setEnabled(true);
+  ui_.cmdCancel->setEnabled(true);
+  ui_.cmdOK->setEnabled(true);
+  working_ = false;
+}
+
+void frmLogin::Activate() { Work("Form_Activate", [this] { logic_.Form_Activate(); }); }
 
 void frmLogin::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
@@ -118,23 +151,47 @@ bool frmLogin::eventFilter(QObject* watched, QEvent* e) {
   return QDialog::eventFilter(watched, e);
 }
 
-// Esc and the title bar's close button end like Cancel.
-void frmLogin::reject() { Handle("cmdCancel_Click", [this] { logic_.cmdCancel_Click(); }); }
+// Esc and the title bar's close button end like Cancel; not while a handler
+// is at the database (it ends by itself).
+void frmLogin::reject() {
+  if (working_) return;
+  Handle("cmdCancel_Click", [this] { logic_.cmdCancel_Click(); });
+}
 
-std::string frmLogin::UserName() const { return S(ui_.txtUserName->text()); }
-void frmLogin::SetUserName(const std::string& id) { ui_.txtUserName->setText(Q(id)); }
+// The view as the logic sees it, from whichever thread it runs on.
+std::string frmLogin::UserName() const {
+  return OnGuiThread(const_cast<frmLogin*>(this), [this] { return S(ui_.txtUserName->text()); });
+}
+void frmLogin::SetUserName(const std::string& id) {
+  OnGuiThread(this, [&] { ui_.txtUserName->setText(Q(id)); });
+}
 void frmLogin::DisableUserName() {
-  ui_.txtUserName->setReadOnly(true);
-  ui_.txtUserName->setEnabled(false);
+  OnGuiThread(this, [this] {
+    ui_.txtUserName->setReadOnly(true);
+    ui_.txtUserName->setEnabled(false);
+  });
 }
-std::string frmLogin::Password() const { return S(ui_.txtPassword->text()); }
-void frmLogin::SetPassword(const std::string& pw) { ui_.txtPassword->setText(Q(pw)); }
-bool frmLogin::SaveChecked() const { return ui_.chkpwdSave->isChecked(); }
-void frmLogin::SetSaveChecked(bool on) { ui_.chkpwdSave->setChecked(on); }
+std::string frmLogin::Password() const {
+  return OnGuiThread(const_cast<frmLogin*>(this), [this] { return S(ui_.txtPassword->text()); });
+}
+void frmLogin::SetPassword(const std::string& pw) {
+  OnGuiThread(this, [&] { ui_.txtPassword->setText(Q(pw)); });
+}
+bool frmLogin::SaveChecked() const {
+  return OnGuiThread(const_cast<frmLogin*>(this), [this] { return ui_.chkpwdSave->isChecked(); });
+}
+void frmLogin::SetSaveChecked(bool on) {
+  OnGuiThread(this, [&] { ui_.chkpwdSave->setChecked(on); });
+}
 void frmLogin::SelectPassword() {
-  ui_.txtPassword->setFocus(Qt::OtherFocusReason);
-  ui_.txtPassword->selectAll();
+  OnGuiThread(this, [this] {
+    ui_.txtPassword->setReadOnly(false);
+    ui_.txtPassword->setFocus(Qt::OtherFocusReason);
+    ui_.txtPassword->selectAll();
+  });
 }
-void frmLogin::HideWindow() { done(logic_.LoginSucceeded() ? QDialog::Accepted : QDialog::Rejected); }
+void frmLogin::HideWindow() {
+  OnGuiThread(this, [this] { done(logic_.LoginSucceeded() ? QDialog::Accepted : QDialog::Rejected); });
+}
 
 }  // namespace brenvo::signin

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "util/credentials.h"
 #include "util/prompter.h"
 #include "util/settings_store.h"
 
@@ -19,9 +20,9 @@ namespace brenvo::signin {
 
 // The in-house database on the management server, as both the allow-list
 // and the sign-in window reach it.
-inline constexpr const char* kInHouseUser = "kv_inhouse";
-inline constexpr const char* kInHousePassword = "tkcx4803";
-inline constexpr const char* kInHouseDb = "kv_inhouse";
+using ::brenvo::kInHouseDb;
+using ::brenvo::kInHousePassword;
+using ::brenvo::kInHouseUser;
 inline constexpr int kInHousePort = 3306;
 
 // One network adapter that has IP enabled, as the platform lists it.

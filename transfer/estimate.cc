@@ -51,8 +51,14 @@ bool GetTableInfo(Console& console, const TransferServices& services) {
     CatalogueEntry& e = cat.at(i);
     if (!e.marked) continue;
     // A count that cannot be read must not leave an older one in place: a
-    // table taken for empty would still have its target emptied.
+    // table taken for empty would still have its target emptied. After a
+    // stop request the remaining tables stay uncounted for the same reason.
     int32_t count = kUnknownRowCount;
+    if (console.CancelRequested()) {
+      e.expectedRows = count;
+      continue;
+    }
+    console.SetStatus("건수 세는 중: " + e.table);
     Trap(p, kProc, kOwner, [&] {
       auto rs = conn->OpenQuery("SELECT COUNT(*) FROM " + e.table);
       if (rs->Eof()) throw BrenvoError(3021, "Either BOF or EOF is True, or the current record has been deleted.");
@@ -61,6 +67,7 @@ bool GetTableInfo(Console& console, const TransferServices& services) {
     });
     e.expectedRows = count;
   }
+  console.SetStatus("");
   Trap(p, kProc, kOwner, [&] { ado::CloseADO(conn); });
   return true;
 }
@@ -68,6 +75,11 @@ bool GetTableInfo(Console& console, const TransferServices& services) {
 bool btnTime_Click(Console& console, const TransferServices& services) {
   console.ClearLog();
   if (!GetTableInfo(console, services)) return false;
+  // A stopped estimate has no total; the copy run it belongs to stops too.
+  if (console.CancelRequested()) {
+    console.AppendLog("예상시간 계산을 중지했습니다.");
+    return false;
+  }
   TableCatalogue& cat = console.catalogue();
   long long total = 0;
   bool allCounted = true;

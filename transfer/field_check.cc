@@ -47,20 +47,39 @@ bool ChkFieldSizeAndCSVChar(Console& console, ado::Connection& source, ado::Conn
   bool result = true;
   const bool toCs = console.Direction() == 0;
 
+  // Two passes. The first compares the declared sizes of every table and
+  // logs each difference where it is found; the narrower target columns are
+  // then asked about once, all together. Only after a Yes does the second
+  // pass (toward CS) measure the stored values, column by column in the same
+  // order, the first value too long ending the check.
+  struct Measure {
+    int entry;
+    std::string table, column;
+    long long toSize;
+  };
+  std::vector<std::string> narrower;
+  std::vector<Measure> measures;
+
   console.SetProgressMax(1, cat.Count());
   console.SetProgressValue(1, 0);
-  for (int i = 0; i < cat.Count() && result; ++i) {
+  for (int i = 0; i < cat.Count(); ++i) {
     const CatalogueEntry& e = cat.at(i);
+    if (console.CancelRequested()) {
+      console.AppendLog("필드 체크 중지: " + e.table + "부터 비교하지 않았습니다.");
+      console.SetStatus("");
+      return false;
+    }
     // A table whose count could not be read is examined like one with rows.
     if (e.marked && (e.expectedRows > 0 || e.expectedRows == kUnknownRowCount)) {
       console.SetCurrentTable(i);
+      console.SetStatus("필드길이 비교 중: " + e.table);
       std::unique_ptr<ado::Recordset> src, dst;
       Trap(p, kProc, kOwner, [&] { src = source.OpenQuery("SELECT * FROM " + e.table + " WHERE 0"); });
       Trap(p, kProc, kOwner, [&] { dst = target.OpenQuery("SELECT * FROM " + e.table + " WHERE 0"); });
       int columns = src ? src->FieldCount() : 0;
       console.SetProgressMax(0, columns);
       console.SetProgressValue(0, 0);
-      for (int c = 0; c < columns && result; ++c) {
+      for (int c = 0; c < columns; ++c) {
         const ado::FieldInfo& from = src->Field(c);
         switch (ClassifyColumn(from.type)) {
           case ColumnClass::Skipped:
@@ -78,27 +97,9 @@ bool ChkFieldSizeAndCSVChar(Console& console, ado::Connection& source, ado::Conn
                                    " / From=" + std::to_string(from.definedSize) +
                                    ", To=" + std::to_string(to->definedSize);
                 console.AppendLog(line);
-                if (to->definedSize < from.definedSize &&
-                    !p.Ask(line + "\r\n그래도, 진행하시겠습니까?", {}, Icon::Exclamation, true)) {
-                  result = false;
-                  return;
-                }
+                if (to->definedSize < from.definedSize) narrower.push_back(line);
               }
-              if (!toCs) return;
-              // Every value empty or NULL: nothing can be too long.
-              auto maxText = FirstValue(source, "SELECT MAX(LENB(StrConv(" + from.name + ",128))) FROM " + e.table);
-              long long maxBytes = (maxText && !maxText->empty()) ? ValueToInteger(*maxText) : 0;
-              if (maxBytes <= to->definedSize) return;
-              auto longest = FirstValue(source, "SELECT " + from.name + " FROM " + e.table +
-                                                    " WHERE LENB(StrConv(" + from.name + ",128)) >= " +
-                                                    std::to_string(maxBytes));
-              std::string value = longest.value_or("");
-              std::string report = "필드길이 초과 데이터 발견(2Byte오류):" + e.table + "." + from.name +
-                                   "\r\nData:" + value + "\r\nField Size:" + std::to_string(to->definedSize) +
-                                   "\r\nData  Size:" + std::to_string(ByteLen(value));
-              console.AppendLog(report);
-              p.Message(report);
-              result = false;
+              if (toCs) measures.push_back({i, e.table, from.name, to->definedSize});
             });
             break;
         }
@@ -109,7 +110,49 @@ bool ChkFieldSizeAndCSVChar(Console& console, ado::Connection& source, ado::Conn
     }
     console.SetProgressValue(1, i + 1);
   }
+  console.SetStatus("");
+  if (!narrower.empty() && !p.Ask(NarrowerColumnsQuestion(narrower), {}, Icon::Exclamation, true)) return false;
+
+  console.SetProgressMax(0, static_cast<int>(measures.size()));
+  console.SetProgressValue(0, 0);
+  for (size_t k = 0; k < measures.size() && result; ++k) {
+    const Measure& m = measures[k];
+    if (console.CancelRequested()) {
+      console.AppendLog("필드 체크 중지: " + m.table + "." + m.column + "부터 측정하지 않았습니다.");
+      result = false;
+      break;
+    }
+    console.SetCurrentTable(m.entry);
+    console.SetStatus("데이터 길이 측정 중: " + m.table + "." + m.column);
+    Trap(p, kProc, kOwner, [&] {
+      // Every value empty or NULL: nothing can be too long.
+      auto maxText = FirstValue(source, "SELECT MAX(LENB(StrConv(" + m.column + ",128))) FROM " + m.table);
+      long long maxBytes = (maxText && !maxText->empty()) ? ValueToInteger(*maxText) : 0;
+      if (maxBytes <= m.toSize) return;
+      auto longest = FirstValue(source, "SELECT " + m.column + " FROM " + m.table + " WHERE LENB(StrConv(" +
+                                            m.column + ",128)) >= " + std::to_string(maxBytes));
+      std::string value = longest.value_or("");
+      std::string report = "필드길이 초과 데이터 발견(2Byte오류):" + m.table + "." + m.column + "\r\nData:" + value +
+                           "\r\nField Size:" + std::to_string(m.toSize) +
+                           "\r\nData  Size:" + std::to_string(ByteLen(value));
+      console.AppendLog(report);
+      p.Message(report);
+      result = false;
+    });
+    console.SetProgressValue(0, static_cast<int>(k + 1));
+  }
+  console.SetStatus("");
   return result;
+}
+
+std::string NarrowerColumnsQuestion(const std::vector<std::string>& lines) {
+  // A box taller than the screen hides its buttons; the log pane has them all.
+  constexpr size_t kShown = 30;
+  std::string text;
+  for (size_t i = 0; i < lines.size() && i < kShown; ++i) text += lines[i] + "\r\n";
+  if (lines.size() > kShown)
+    text += "... 외 " + std::to_string(lines.size() - kShown) + "건 (작업 로그에 모두 있습니다)\r\n";
+  return text + "그래도, 진행하시겠습니까?";
 }
 
 }  // namespace brenvo

@@ -9,6 +9,7 @@
 
 #include "db/ado/recordset.h"
 #include "transfer/console.h"
+#include "util/credentials.h"
 
 namespace brenvo {
 
@@ -28,6 +29,6 @@ struct TransferServices {
 TransferServices DefaultTransferServices(Console& console);
 
 // The fixed password of the CS accounts the system creates.
-inline constexpr const char* kCsPassword = "rt528164";
+inline constexpr const char* kCsPassword = kCsUserPassword;
 
 }  // namespace brenvo

@@ -1,6 +1,5 @@
 #include "update/launcher.h"
 
-#include <cmath>
 #include <filesystem>
 #include <system_error>
 
@@ -8,6 +7,7 @@
 #include "util/error.h"
 #include "util/file_version.h"
 #include "util/paths.h"
+#include "util/text.h"
 
 namespace brenvo::update {
 namespace {
@@ -46,43 +46,11 @@ void MakeRunnable(const std::string& path) {
                   fs::perm_options::add, ec);
 }
 
-std::string Trimmed(const std::string& s) {
-  const char* blanks = " \t\r\n\v\f";
-  size_t b = s.find_first_not_of(blanks);
-  if (b == std::string::npos) return {};
-  size_t e = s.find_last_not_of(blanks);
-  return s.substr(b, e - b + 1);
-}
 
 }  // namespace
 
 std::string UpdateBaseUrl(const std::string& server) {
   return "http://" + server + "/download/자동업데이트_v1/";
-}
-
-int ReadWholeNumber(const std::string& text) {
-  size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\r' || text[i] == '\n')) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  double value = 0;
-  bool any = false;
-  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-    value = value * 10 + (text[i++] - '0');
-    any = true;
-  }
-  if (i < text.size() && text[i] == '.') {
-    double scale = 0.1;
-    for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, scale /= 10) {
-      value += (text[i] - '0') * scale;
-      any = true;
-    }
-  }
-  if (!any) return 0;
-  if (negative) value = -value;
-  double r = std::nearbyint(value);  // the default rounding mode sends halves to the even neighbour
-  if (r > 2147483647.0 || r < -2147483648.0) throw BrenvoError(6, "Overflow");
-  return static_cast<int>(r);
 }
 
 bool AutoUpdaterSelfUpdate(LauncherEnv& env) {
@@ -104,14 +72,14 @@ bool AutoUpdaterSelfUpdate(LauncherEnv& env) {
   trap([&] { text = OpenURL(base + fs::path(name).stem().string() + "_lastver.txt"); });
   // Blanks and line breaks alone are no version either: an empty-looking
   // file on the server is as unreadable as a missing one.
-  if (Trimmed(text).empty()) {
+  if (TrimWhitespace(text).empty()) {
     if (env.prompter) env.prompter->Message(name + "의 최신버전 정보를 읽어올 수 없습니다!", {}, Icon::Critical);
     return false;
   }
 
   int remote = 0, localNumber = 0;
-  trap([&] { remote = ReadWholeNumber(text); });
-  trap([&] { localNumber = ReadWholeNumber(localBuild); });
+  trap([&] { remote = LeadingWholeNumber(text); });
+  trap([&] { localNumber = LeadingWholeNumber(localBuild); });
   if (localNumber >= remote) return true;
 
   bool ok = false;

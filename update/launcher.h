@@ -59,10 +59,4 @@ bool RunAutoUpdate(bool& skipSelfUpdate, LauncherEnv& env);
 // file could not be read or a download failed.
 bool AutoUpdaterSelfUpdate(LauncherEnv& env);
 
-// The number at the start of text, read as the console always read it
-// (leading blanks skipped, reading stops at the first character that cannot
-// continue a decimal number, none gives 0), rounded to a 32-bit integer with
-// halves going to the even neighbour. Error 6 "Overflow" past 32 bits.
-int ReadWholeNumber(const std::string& text);
-
 }  // namespace brenvo::update

@@ -1,6 +1,11 @@
 #include "util/settings_store.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDir>
+#include <QFile>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QString>
@@ -23,17 +28,42 @@ class IniSettingsStore : public SettingsStore {
 
   void Save(const std::string& app, const std::string& section, const std::string& key,
             const std::string& value) override {
-    QSettings s(FileFor(app), QSettings::IniFormat);
-    s.setValue(KeyPath(section, key), QString::fromStdString(value));
-    s.sync();
+    const QString file = FileFor(app);
+    // QSettings writes a new file beside the old one and renames it over,
+    // keeping the old file's mode; so the file exists with its mode before
+    // QSettings first writes it, and is narrowed again after.
+    const QByteArray path = QFile::encodeName(file);
+    int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      ::fchmod(fd, 0600);
+      ::close(fd);
+    }
+    {
+      QSettings s(file, QSettings::IniFormat);
+      s.setValue(KeyPath(section, key), QString::fromStdString(value));
+      s.sync();
+    }
+    ::chmod(path.constData(), 0600);
   }
 
  private:
+  // The settings hold the remembered sign-in password in plain text: the
+  // files are the user's alone (0600) in a folder that is the user's alone
+  // (0700). The default folder is ours and is narrowed whatever its mode; a
+  // folder named by the caller is made 0700 when it is made here, and an
+  // existing one is left as the caller keeps it (it may be a shared one).
   QString FileFor(const std::string& app) const {
-    QString dir = folder_.empty()
-                      ? QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/karvo"
+    const bool own = folder_.empty();
+    QString dir = own ? QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/karvo"
                       : QString::fromStdString(folder_);
-    QDir().mkpath(dir);
+    const QByteArray d = QFile::encodeName(dir);
+    struct stat st {};
+    if (::stat(d.constData(), &st) != 0) {
+      QDir().mkpath(dir);
+      ::chmod(d.constData(), 0700);
+    } else if (own && (st.st_mode & 077) != 0) {
+      ::chmod(d.constData(), 0700);
+    }
     return dir + "/" + QString::fromStdString(app) + ".ini";
   }
   static QString KeyPath(const std::string& section, const std::string& key) {

@@ -3,15 +3,10 @@
 
 #include "db/ado/recordset.h"
 #include "util/error.h"
+#include "util/text.h"
 
 namespace brenvo::ado {
 namespace {
-std::string Trim(std::string s) {
-  auto notSpace = [](unsigned char c) { return !std::isspace(c); };
-  s.erase(s.begin(), std::find_if(s.begin(), s.end(), notSpace));
-  s.erase(std::find_if(s.rbegin(), s.rend(), notSpace).base(), s.end());
-  return s;
-}
 std::string Lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
   return s;
@@ -26,7 +21,7 @@ std::optional<std::string> ConnectionStringValue(const std::string& cs, const st
     if (end == std::string::npos) end = cs.size();
     std::string part = cs.substr(pos, end - pos);
     size_t eq = part.find('=');
-    if (eq != std::string::npos && Lower(Trim(part.substr(0, eq))) == want) return part.substr(eq + 1);
+    if (eq != std::string::npos && Lower(TrimWhitespace(part.substr(0, eq))) == want) return part.substr(eq + 1);
     pos = end + 1;
   }
   return std::nullopt;

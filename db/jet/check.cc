@@ -243,7 +243,7 @@ void CheckTable(const Database& db, const Pager& pager, const std::set<uint32_t>
 
 }  // namespace
 
-CheckReport CheckDatabase(const std::string& path, const std::string& password) {
+CheckReport CheckDatabase(const std::string& path, const std::string& password, bool systemTables) {
   CheckReport r;
   auto db = Database::Open(path, password);
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -255,7 +255,11 @@ CheckReport CheckDatabase(const std::string& path, const std::string& password) 
   } catch (const std::exception& e) {
     r.faults.push_back("global usage map: " + Describe(e));
   }
-  for (const auto& name : db->UserTables()) {
+  std::vector<std::string> names = db->UserTables();
+  if (systemTables)
+    for (const auto& e : db->Catalog())
+      if (e.IsTable() && !e.IsUserTable()) names.push_back(e.name);
+  for (const auto& name : names) {
     ++r.tables;
     try {
       CheckTable(*db, pager, freePages, name, r);

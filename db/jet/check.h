@@ -23,6 +23,8 @@ struct CheckReport {
 
 // Opens the file for reading (shared) and checks it. Throws only when the
 // file cannot be opened at all; damage is reported as faults.
-CheckReport CheckDatabase(const std::string& path, const std::string& password);
+// systemTables: the system tables too (their indexes are rebuilt by a
+// re-sort).
+CheckReport CheckDatabase(const std::string& path, const std::string& password, bool systemTables = false);
 
 }  // namespace brenvo::jet

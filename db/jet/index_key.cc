@@ -493,9 +493,14 @@ uint32_t AppendKoreanText(std::string_view text, std::vector<uint8_t>& key) {
 uint32_t AppendTextValue(TextOrder order, std::string_view s, std::vector<uint8_t>& key) {
   if (order == TextOrder::Korean) return AppendKoreanText(s, key);
   if (order != TextOrder::General) return s.empty() ? 0 : static_cast<unsigned char>(s[0]);
-  // The empty string's key is not one we could confirm in this order;
-  // refuse it like an unknown character rather than guess.
-  if (s.empty()) return 0;
+  // The empty text: no weights, 0x01, 0x00, as the Korean and Chinese files
+  // store it (no General file holds one; the layout is the one all orders
+  // share). An all-space text, which would trim to it, stays refused.
+  if (s.empty()) {
+    key.push_back(kTextEnd);
+    key.push_back(kTextTerminator);
+    return kAllWeighed;
+  }
   // Trailing spaces do not count in a key; leading ones do.
   size_t used = s.find_last_not_of(' ');
   if (used == std::string::npos) return ' ';

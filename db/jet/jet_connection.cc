@@ -101,6 +101,32 @@ class JetConnection : public ado::Connection {
     password_ = password;
   }
   int State() const override { return db_ ? ado::adStateOpen : ado::adStateClosed; }
+  // A transaction changes one table (the copy run replaces one table in
+  // each). Reading that table inside it is refused rather than showing the
+  // rows the file still holds.
+  void BeginTrans() override {
+    Need();
+    Writer().BeginTransaction();
+    db_ = writer_->OpenReader();
+  }
+  void CommitTrans() override {
+    Need();
+    if (!writer_ || !writer_->InTransaction()) NoTransaction();
+    try {
+      writer_->CommitTransaction();
+    } catch (...) {
+      db_ = writer_->OpenReader();
+      throw;
+    }
+    db_ = writer_->OpenReader();
+  }
+  void RollbackTrans() override {
+    Need();
+    if (!writer_ || !writer_->InTransaction()) NoTransaction();
+    writer_->RollbackTransaction();
+    db_ = writer_->OpenReader();
+  }
+
   void Close() override {
     if (!db_) ThrowClosed(kAdoConnection);
     db_.reset();
@@ -112,8 +138,9 @@ class JetConnection : public ado::Connection {
 
   long long Execute(const std::string& text) override {
     Need();
-    Refresh();
     sql::Statement st = sql::Parse(text);
+    if (auto sel = std::get_if<sql::SelectStatement>(&st)) RefuseChanging(sel->table);
+    Refresh();
     if (std::holds_alternative<sql::DeleteStatement>(st)) {
       const auto& del = std::get<sql::DeleteStatement>(st);
       db_->Table(del.table);
@@ -135,10 +162,11 @@ class JetConnection : public ado::Connection {
 
   std::unique_ptr<ado::Recordset> OpenQuery(const std::string& text) override {
     Need();
-    Refresh();
     sql::Statement st = sql::Parse(text);
     if (!std::holds_alternative<sql::SelectStatement>(st))
       ThrowSyntax("The statement returns no rows; use Execute for '" + text + "'.");
+    RefuseChanging(std::get<sql::SelectStatement>(st).table);
+    Refresh();
     return std::make_unique<JetRecordset>(
         std::make_unique<Query>(db_, std::move(std::get<sql::SelectStatement>(st))));
   }
@@ -195,8 +223,10 @@ class JetConnection : public ado::Connection {
     if (mode == ado::OpenMode::Append) {
       db_->Table(table);
       TableWriter& t = Writer().Table(table);
+      t.JoinTransaction();
       return MakeAppendRecordset(writer_, t);
     }
+    RefuseChanging(table);
     Refresh();
     sql::SelectStatement st;
     st.items.emplace_back();
@@ -225,11 +255,24 @@ class JetConnection : public ado::Connection {
     }
     return *writer_;
   }
-  // Reads after writes see every row appended so far.
+  // Reads after writes see every row appended so far. Inside a transaction
+  // only its own table has changes, and that one is not read.
   void Refresh() {
-    if (!writer_) return;
+    if (!writer_ || writer_->InTransaction()) return;
     writer_->Commit();
     db_ = writer_->OpenReader();
+  }
+  void RefuseChanging(const std::string& table) {
+    if (!writer_) return;
+    const TableWriter* t = writer_->TransactionTable();
+    if (t && SameName(t->Name(), table))
+      throw BrenvoError(kErrFail,
+                        "The table '" + t->Name() +
+                            "' is being changed in an open transaction; commit or roll it back before reading it.",
+                        kJetSource);
+  }
+  [[noreturn]] static void NoTransaction() {
+    throw BrenvoError(kErrFail, "No transaction is open on this connection.", kJetSource);
   }
   std::shared_ptr<const Database> db_;
   std::string path_;

@@ -65,6 +65,7 @@ void Pager::ReadInto(uint32_t page, Page& out) const {
 
 void Pager::Write(uint32_t page, const Page& bytes) {
   if (failAfter_ == 0) {
+    if (failOnce_) failAfter_ = -1;
     throw BrenvoError(kErrFail,
                       "Cannot write to the database file '" + path_ + "' (" + std::strerror(ENOSPC) +
                           "). The rows stored before the last durable point are kept.",
@@ -97,27 +98,21 @@ void Pager::Write(uint32_t page, const Page& bytes) {
   }
 }
 
-uint32_t Pager::Allocate() {
-  if (!reusable_.empty()) {
-    uint32_t p = *reusable_.begin();
-    reusable_.erase(reusable_.begin());
-    return p;
-  }
-  if (pageCount_ >= 0xFFFFFF)
-    throw BrenvoError(kErrFail, "The database file '" + path_ + "' has reached its maximum size.", kJetSource);
-  return pageCount_++;
-}
+uint32_t Pager::Allocate() { return AllocateAbove(0); }
 
 uint32_t Pager::AllocateAbove(uint32_t floor) {
-  auto it = reusable_.upper_bound(floor);
+  uint32_t p;
+  auto it = floor == 0 ? reusable_.begin() : reusable_.upper_bound(floor);
   if (it != reusable_.end()) {
-    uint32_t p = *it;
+    p = *it;
     reusable_.erase(it);
-    return p;
+  } else {
+    if (pageCount_ >= 0xFFFFFF)
+      throw BrenvoError(kErrFail, "The database file '" + path_ + "' has reached its maximum size.", kJetSource);
+    p = pageCount_++;
   }
-  if (pageCount_ >= 0xFFFFFF)
-    throw BrenvoError(kErrFail, "The database file '" + path_ + "' has reached its maximum size.", kJetSource);
-  return pageCount_++;
+  if (tracking_) private_.insert(p);
+  return p;
 }
 
 void Pager::Sync() {
@@ -131,6 +126,32 @@ void Pager::Sync() {
 void Pager::DurablePointReached() {
   reusable_.insert(pendingRelease_.begin(), pendingRelease_.end());
   pendingRelease_.clear();
+}
+
+void Pager::BeginPrivate() {
+  struct stat st {};
+  if (fstat(fd_, &st) != 0) ThrowFileInUse(path_);
+  tracking_ = true;
+  private_.clear();
+  privateFromCount_ = pageCount_;
+  privateFromSize_ = static_cast<uint64_t>(st.st_size);
+}
+
+void Pager::DropPrivate() {
+  if (!tracking_) return;
+  tracking_ = false;
+  for (uint32_t p : private_)
+    if (p < privateFromCount_) reusable_.insert(p);
+  private_.clear();
+  reusable_.erase(reusable_.lower_bound(privateFromCount_), reusable_.end());
+  pageCount_ = privateFromCount_;
+  // Gives the disk space back; a failure only leaves unreached pages behind.
+  (void)::ftruncate(fd_, static_cast<off_t>(privateFromSize_));
+}
+
+void Pager::EndPrivate() {
+  tracking_ = false;
+  private_.clear();
 }
 
 }  // namespace brenvo::jet

@@ -54,6 +54,15 @@ class Pager {
   // Called once a durable point is on disk.
   void DurablePointReached();
 
+  // A transaction's pages: from BeginPrivate on, every page handed out is
+  // remembered, since no committed structure reaches it until the commit.
+  // DropPrivate gives them all back and cuts the file to its length at
+  // BeginPrivate (pages past it were all handed out since); EndPrivate
+  // forgets the list once the commit made them part of the file.
+  void BeginPrivate();
+  void DropPrivate();
+  void EndPrivate();
+
   // Pages that exist and belong to no structure right now.
   const std::set<uint32_t>& ReusablePages() const { return reusable_; }
   const std::set<uint32_t>& PendingRelease() const { return pendingRelease_; }
@@ -64,8 +73,12 @@ class Pager {
   void CarryPagesInUse(std::vector<uint32_t> pages) { inUse_ = std::move(pages); }
   std::vector<uint32_t> TakePagesInUse() { return std::exchange(inUse_, {}); }
 
-  // Test hook: writes fail as on a full disk after this many more pages.
-  void FailAfter(long pageWrites) { failAfter_ = pageWrites; }
+  // Test hook: writes fail as on a full disk after this many more pages
+  // (once: only that one write fails).
+  void FailAfter(long pageWrites, bool once = false) {
+    failAfter_ = pageWrites;
+    failOnce_ = once;
+  }
 
  private:
   int fd_;
@@ -77,6 +90,11 @@ class Pager {
   std::set<uint32_t> pendingRelease_;
   std::vector<uint32_t> inUse_;
   long failAfter_ = -1;
+  bool failOnce_ = false;
+  bool tracking_ = false;
+  std::set<uint32_t> private_;
+  uint32_t privateFromCount_ = 0;
+  uint64_t privateFromSize_ = 0;
   // Pages written between two starts of write-back (2 MB).
   static constexpr int kKickPages = 512;
   int sinceKick_ = 0;

@@ -12,7 +12,11 @@
 #include <unordered_set>
 
 #include "db/jet/byte_order.h"
+#include "db/jet/column_value.h"
+#include "db/jet/data_page.h"
+#include "db/jet/row.h"
 #include "db/jet/file_lock.h"
+#include "db/jet/header.h"
 #include "db/jet/index_key.h"
 #include "db/jet/jet_errors.h"
 #include "db/jet/long_value.h"
@@ -351,6 +355,10 @@ struct TableWriter::IndexState {
   std::string lastKey;  // its last key
   std::vector<uint32_t> committedPages;
   std::vector<uint32_t> umapPages;
+  // Inside a transaction root and committedPages are its own tree; these
+  // are the tree the file holds, freed by the commit.
+  uint32_t baseRoot = 0;
+  std::vector<uint32_t> basePages;
   KeyFilter filter;  // unique indexes: the committed keys, once filterOn
   bool filterOn = false;
 
@@ -470,6 +478,9 @@ struct TableWriter::Builders {
 
 TableWriter::TableWriter(Pager& pager, const Database& db, TableDef def, StoredKeys* keys, std::string keyTag)
     : pager_(pager), db_(db), def_(std::move(def)), keys_(keys), keyTag_(std::move(keyTag)) {
+  name_ = "page " + std::to_string(def_.page);
+  for (const auto& e : db_.Catalog())
+    if (e.IsTable() && e.tableDefPage == def_.page) name_ = e.name;
   Load();
   builders_ = std::make_unique<Builders>(pager_, def_.page, LastDataPage());
 }
@@ -643,6 +654,7 @@ std::vector<uint8_t> TableWriter::WriteLongValue(const std::vector<uint8_t>& byt
 }
 
 void TableWriter::Insert(const std::vector<std::optional<ado::Value>>& values) {
+  JoinTransaction();
   CheckWritable(true);
   const auto& cols = def_.columns;
   if (values.size() > cols.size()) Refuse("More values than the table has columns.");
@@ -791,15 +803,17 @@ void TableWriter::Insert(const std::vector<std::optional<ado::Value>>& values) {
 }
 
 void TableWriter::DeleteAll() {
+  JoinTransaction();
   CheckWritable(false);
   // The keys Access gave the rows are what new rows with the same values
-  // need; learnt from the committed trees before they go.
+  // need; learnt from the committed trees before they go (rows this writer
+  // added since are no one's keys but ours).
   if (keys_ && HasNonGeneralTextIndex(def_)) {
-    Commit();
     std::vector<uint32_t> roots(def_.realIndexes.size(), 0);
     for (const auto& s : indexes_) roots[s.real] = s.root;
     keys_->LearnTable(db_, pager_, def_, keyTag_, &roots);
   }
+  bool txn = InTransaction();
   for (uint32_t p : dataPages_) releaseAtCommit_.push_back(p);
   for (uint32_t p : lvalPages_) releaseAtCommit_.push_back(p);
   for (auto& m : columnMaps_) {
@@ -809,7 +823,14 @@ void TableWriter::DeleteAll() {
   dataPages_.clear();
   lvalPages_.clear();
   // The committed trees' pages are released by the durable point below.
+  // Inside a transaction that point is the commit, which frees the file's
+  // trees (basePages); a tree the transaction wrote itself is free now.
   for (auto& s : indexes_) {
+    if (txn) {
+      if (s.root != s.baseRoot)
+        for (uint32_t p : s.committedPages) pager_.Unallocate(p);
+      s.committedPages.clear();
+    }
     s.ClearPending(true);
     s.root = 0;
     s.count = 0;
@@ -819,7 +840,7 @@ void TableWriter::DeleteAll() {
   }
   rowCount_ = 0;
   dirty_ = true;
-  Commit();
+  if (!txn) Commit();
 }
 
 struct TableWriter::NewTree {
@@ -905,11 +926,200 @@ TableWriter::NewTree TableWriter::MergeIndex(IndexState& s) {
   return out;
 }
 
+void TableWriter::AdoptTree(IndexState& s, NewTree& t, bool moreToCome) {
+  if (t.filter) {
+    s.filter = std::move(*t.filter);
+    s.filterOn = true;
+  } else if (s.filterOn) {
+    for (const auto& e : s.pending) s.filter.Add(HashKey(s.KeyOf(e), e.len));
+  }
+  s.root = t.root;
+  s.count = t.count;
+  s.lastKey = std::move(t.lastKey);
+  s.committedPages = std::move(t.pages);
+  s.ClearPending(!moreToCome);
+}
+
+void TableWriter::ResortGeneral(bool dryRun) {
+  CheckWritable(false);
+  if (InTransaction()) Refuse("A table cannot be re-sorted inside a transaction.");
+  Commit();
+  std::vector<bool> rebuild(indexes_.size(), false);
+  std::vector<uint16_t> keyColumns;
+  for (size_t k = 0; k < indexes_.size(); ++k)
+    for (const auto& ic : def_.realIndexes[indexes_[k].real].columns) {
+      const ColumnDef* c = def_.ColumnByNumber(ic.number);
+      if (!c) ThrowCorrupt("index names a missing column");
+      keyColumns.push_back(ic.number);
+      if (c->type == kColText || c->type == kColMemo) rebuild[k] = true;
+    }
+  // The keys go by the General order from here on.
+  TableDef general = def_;
+  for (auto& c : general.columns)
+    if (c.type == kColText || c.type == kColMemo) c.sortLcid = kSortGeneral;
+
+  if (!dryRun)
+    for (size_t k = 0; k < indexes_.size(); ++k) {
+      if (!rebuild[k]) continue;
+      IndexState& s = indexes_[k];
+      s.ClearPending(false);
+      s.root = 0;
+      s.count = 0;
+      s.lastKey.clear();
+      s.filter = KeyFilter{};
+      s.filterOn = false;
+    }
+  // Every row of the table, in page and slot order; a moved row is keyed
+  // at its original slot, which is what index entries name.
+  const PageFile& file = db_.File();
+  std::vector<ado::Value> vals(def_.columns.size(), ado::Null{});
+  std::vector<uint8_t> scratch;
+  Page pg, moved;
+  std::vector<uint32_t> pages = dataPages_;
+  std::sort(pages.begin(), pages.end());
+  for (uint32_t p : pages) {
+    pager_.ReadInto(p, pg);
+    ByteView pv{pg.data(), pg.size()};
+    if (pv.data[0] != kPageData || Get32(pv.data + 4) != def_.page) continue;
+    uint16_t slots = SlotCount(pv);
+    for (uint16_t r = 0; r < slots; ++r) {
+      RowSlot sl = ReadSlot(pv, r);
+      if (sl.deleted) continue;
+      ByteView row = pv.Sub(sl.start, sl.length, "row");
+      if (sl.lookup) {
+        RowPointer to = RowPointer::FromRaw(Get32(row.data));
+        pager_.ReadInto(to.page, moved);
+        ByteView mv{moved.data(), moved.size()};
+        RowSlot ms = ReadSlot(mv, to.row);
+        row = mv.Sub(ms.start, ms.length, "overflow row");
+      }
+      RowReader rr(row, def_);
+      for (uint16_t n : keyColumns) {
+        const ColumnDef* c = def_.ColumnByNumber(n);
+        ado::Value v = DecodeValue(file, rr, *c, scratch);
+        if (auto b = std::get_if<bool>(&v)) v = int64_t{*b ? 1 : 0};
+        else if (auto d = std::get_if<ado::DateTime>(&v)) v = ado::OleFromDateTime(*d);
+        else if (auto f = std::get_if<float>(&v)) v = static_cast<double>(*f);
+        vals[static_cast<size_t>(c - def_.columns.data())] = std::move(v);
+      }
+      for (size_t k = 0; k < indexes_.size(); ++k) {
+        if (!rebuild[k]) continue;
+        IndexState& s = indexes_[k];
+        s.key.clear();
+        bool allNull = true;
+        for (const auto& ic : def_.realIndexes[s.real].columns) {
+          const ColumnDef* c = general.ColumnByNumber(ic.number);
+          const ado::Value& v = vals[static_cast<size_t>(c - general.columns.data())];
+          if (!ado::IsNull(v) && c->type != kColBool) allNull = false;
+          AppendKeySegment(*c, ic.ascending, v, s.key);
+        }
+        if (s.key.size() > MaxIndexKeyBytes(pager_.PageSize()))
+          Refuse("An index key is too long for an index page.");
+        if (dryRun || (s.ignoreNulls && allNull)) continue;
+        s.keyHash = s.unique ? HashKey(s.key.data(), s.key.size()) : 0;
+        s.Append((p << 8) | r);
+      }
+    }
+  }
+  if (dryRun) return;
+  for (size_t i = 0; i < def_.columns.size(); ++i) {
+    ColumnDef& c = def_.columns[i];
+    if (c.type != kColText && c.type != kColMemo) continue;
+    PutRaw8(c.defOffset + 11, static_cast<uint8_t>(kSortGeneral));
+    PutRaw8(c.defOffset + 12, static_cast<uint8_t>(kSortGeneral >> 8));
+    c.sortLcid = kSortGeneral;
+  }
+  for (auto& s : indexes_) s.supportedSort = true;
+  dirty_ = true;
+  CommitPoint(false);
+}
+
 void TableWriter::Commit() { CommitPoint(false); }
 
-void TableWriter::CommitPoint(bool moreToCome) {
+void TableWriter::JoinTransaction() {
+  if (!txn_ || !txn_->open || txn_->table == this) return;
+  if (txn_->table)
+    Refuse("A transaction changes one table: '" + txn_->table->Name() +
+           "' is changed in the open one. Commit or roll it back before changing '" + name_ + "'.");
+  CheckWritable(false);
+  // BeginTransaction committed every table: what is in memory now is what
+  // the file holds.
+  txn_->table = this;
+  txnDefPages_ = defPages_;
+  txnMapPages_ = ourMapPages_;
+  for (auto& s : indexes_) {
+    s.baseRoot = s.root;
+    s.basePages = s.committedPages;
+  }
+  defTouched_ = false;
+  txnCommitted_ = false;
+  pager_.BeginPrivate();
+}
+
+void TableWriter::FlushPrivate() {
+  try {
+    builders_->data.Flush();
+    builders_->lval.Flush();
+    builders_ = std::make_unique<Builders>(pager_, def_.page, LastDataPage());
+    for (auto& s : indexes_) {
+      if (s.pending.empty()) continue;
+      NewTree t = MergeIndex(s);
+      // The tree replaced was the transaction's own, reached by nothing the
+      // file holds: its pages are free at once.
+      if (s.root != s.baseRoot)
+        for (uint32_t p : s.committedPages) pager_.Unallocate(p);
+      AdoptTree(s, t, true);
+    }
+  } catch (...) {
+    failed_ = true;
+    throw;
+  }
+  sinceDurable_ = 0;
+}
+
+void TableWriter::CommitTransaction() {
+  txnCommitted_ = false;
+  CommitPoint(false, true);
+  txnCommitted_ = true;
+}
+
+void TableWriter::RollbackTransaction(const Database& reader) {
+  if (defTouched_) {
+    // The failed commit may have reached the definition: the old one goes
+    // back, synced, before anything else trusts the file.
+    failed_ = true;
+    for (size_t k = txnDefPages_.size(); k-- > 1;) pager_.Write(def_.pages[k], txnDefPages_[k]);
+    pager_.Write(def_.pages[0], txnDefPages_[0]);
+    pager_.Sync();
+    defTouched_ = false;
+  }
+  pager_.DropPrivate();
+  builders_.reset();
+  defPages_.clear();
+  columnMaps_.clear();
+  indexes_.clear();
+  dataPages_.clear();
+  lvalPages_.clear();
+  releaseAtCommit_.clear();
+  def_ = ReadTableDef(reader.File(), def_.page);
+  Load();
+  builders_ = std::make_unique<Builders>(pager_, def_.page, LastDataPage());
+  ourMapPages_ = std::move(txnMapPages_);
+  txnMapPages_.clear();
+  txnDefPages_.clear();
+  sinceDurable_ = 0;
+  dirty_ = false;
+  failed_ = false;
+}
+
+void TableWriter::CommitPoint(bool moreToCome, bool endTransaction) {
   if (!dirty_) return;
   if (failed_) CheckWritable(false);
+  bool txn = InTransaction();
+  if (txn && !endTransaction) {
+    FlushPrivate();
+    return;
+  }
   try {
     // Rows and long values already on their pages; the pages being filled
     // are closed, since after this point they are part of the file.
@@ -934,7 +1144,9 @@ void TableWriter::CommitPoint(bool moreToCome) {
       }
       std::sort(t.pages.begin(), t.pages.end());
       s.umapPages = t.pages;
-      if (!t.kept) newPages.insert(newPages.end(), t.pages.begin(), t.pages.end());
+      // A tree kept from a durable point inside a transaction is not marked
+      // used yet: every tree goes into the map again.
+      newPages.insert(newPages.end(), t.pages.begin(), t.pages.end());
     }
 
     // Usage maps on a page of their own.
@@ -981,6 +1193,7 @@ void TableWriter::CommitPoint(bool moreToCome) {
       PutRaw32(columnMaps_[k].ownedOffset, colMaps[k].first.Raw());
       PutRaw32(columnMaps_[k].freeOffset, colMaps[k].second.Raw());
     }
+    if (txn) defTouched_ = true;
     for (size_t k = defPages_.size(); k-- > 1;) pager_.Write(def_.pages[k], defPages_[k]);
     pager_.Write(def_.pages[0], defPages_[0]);
     pager_.Sync();
@@ -991,17 +1204,13 @@ void TableWriter::CommitPoint(bool moreToCome) {
       NewTree& t = trees[k];
       if (!t.kept)
         for (uint32_t p : s.committedPages) pager_.Release(p);
-      if (t.filter) {
-        s.filter = std::move(*t.filter);
-        s.filterOn = true;
-      } else if (s.filterOn) {
-        for (const auto& e : s.pending) s.filter.Add(HashKey(s.KeyOf(e), e.len));
+      if (txn && s.root != s.baseRoot && t.root != s.baseRoot)
+        for (uint32_t p : s.basePages) pager_.Release(p);
+      if (txn) {
+        s.basePages.clear();
+        s.baseRoot = 0;
       }
-      s.root = t.root;
-      s.count = t.count;
-      s.lastKey = std::move(t.lastKey);
-      s.committedPages = std::move(t.pages);
-      s.ClearPending(!moreToCome);
+      AdoptTree(s, t, moreToCome);
     }
     for (uint32_t p : ourMapPages_) pager_.Release(p);
     ourMapPages_ = maps.Pages();
@@ -1015,6 +1224,48 @@ void TableWriter::CommitPoint(bool moreToCome) {
   }
   dirty_ = false;
   sinceDurable_ = 0;
+}
+
+void JetWriter::BeginTransaction() {
+  if (txn_.open) Refuse("A transaction is already open; transactions do not nest.");
+  Commit();
+  txn_ = WriteTransaction{true, nullptr};
+}
+
+void JetWriter::CommitTransaction() {
+  if (!txn_.open) Refuse("No transaction is open to commit.");
+  TableWriter* t = txn_.table;
+  if (!t) {
+    txn_ = {};
+    return;
+  }
+  try {
+    t->CommitTransaction();
+  } catch (...) {
+    if (!t->txnCommitted_) {
+      // The table goes back to the rows the file holds; the caller hears of
+      // the commit's failure.
+      try {
+        auto reader = OpenReader();
+        t->RollbackTransaction(*reader);
+      } catch (...) {
+      }
+    }
+    txn_ = {};
+    pager_->EndPrivate();
+    throw;
+  }
+  txn_ = {};
+  pager_->EndPrivate();
+}
+
+void JetWriter::RollbackTransaction() {
+  if (!txn_.open) Refuse("No transaction is open to roll back.");
+  TableWriter* t = txn_.table;
+  txn_ = {};
+  if (!t) return;
+  auto reader = OpenReader();
+  t->RollbackTransaction(*reader);
 }
 
 std::unique_ptr<JetWriter> JetWriter::Open(const std::string& path, const std::string& password) {
@@ -1068,6 +1319,7 @@ TableWriter& JetWriter::Table(const std::string& name) {
   for (auto& t : tables_)
     if (t->Def().page == def.page) return *t;
   tables_.push_back(std::make_unique<TableWriter>(*pager_, *db_, def, keys_.get(), path_ + "\n" + LowerAscii(name)));
+  tables_.back()->txn_ = &txn_;
   return *tables_.back();
 }
 
@@ -1076,6 +1328,7 @@ TableWriter& JetWriter::TableAtPage(uint32_t page) {
     if (t->Def().page == page) return *t;
   tables_.push_back(std::make_unique<TableWriter>(*pager_, *db_, ReadTableDef(db_->File(), page), keys_.get(),
                                                   path_ + "\n#" + std::to_string(page)));
+  tables_.back()->txn_ = &txn_;
   return *tables_.back();
 }
 
@@ -1092,6 +1345,7 @@ void JetWriter::Commit() {
 void JetWriter::Close() {
   if (closed_ || !pager_) return;
   closed_ = true;
+  if (txn_.open) RollbackTransaction();
   Commit();
   // Pages released by the last durable point are free for the host too.
   std::vector<uint32_t> freed(pager_->ReusablePages().begin(), pager_->ReusablePages().end());
@@ -1104,11 +1358,23 @@ void JetWriter::Close() {
   db_.reset();
 }
 
+void JetWriter::SetSortOrder(uint16_t lcid) {
+  Commit();
+  Page p0 = pager_->Read(0);
+  ToggleHeaderMask(p0);
+  p0[0x6E] = static_cast<uint8_t>(lcid);
+  p0[0x6F] = static_cast<uint8_t>(lcid >> 8);
+  p0[0x71] = 0;
+  ToggleHeaderMask(p0);
+  pager_->Write(0, p0);
+  pager_->Sync();
+}
+
 void JetWriter::UseKeys(std::shared_ptr<StoredKeys> keys) {
   keys_ = std::move(keys);
   for (auto& t : tables_) t->UseKeys(keys_.get());
 }
 
-void JetWriter::InjectWriteFailureAfter(long pageWrites) { pager_->FailAfter(pageWrites); }
+void JetWriter::InjectWriteFailureAfter(long pageWrites, bool once) { pager_->FailAfter(pageWrites, once); }
 
 }  // namespace brenvo::jet

@@ -3,10 +3,12 @@
 #include <mysql.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <vector>
 
 #include "util/error.h"
+#include "util/text.h"
 
 namespace brenvo::mysql {
 namespace {
@@ -17,14 +19,7 @@ constexpr int kErrConnHost = 2003;    // CR_CONN_HOST_ERROR (libmysqlclient: TCP
 constexpr int kErrConnection = 2002;  // CR_CONNECTION_ERROR (Connector/C gives it for TCP too)
 
 // Only blanks are stripped, not tabs or line breaks inside a value's edges.
-std::string TrimBlanks(const char* p) {
-  if (!p) return {};
-  std::string_view s(p);
-  size_t b = s.find_first_not_of(' ');
-  if (b == std::string_view::npos) return {};
-  size_t e = s.find_last_not_of(' ');
-  return std::string(s.substr(b, e - b + 1));
-}
+std::string TrimBlanks(const char* p) { return p ? TrimSpaces(p) : std::string(); }
 
 int32_t Low32(uint64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v)); }
 
@@ -40,6 +35,10 @@ std::string ConnectFailureMessage(bool unreachable) {
          "관련 프로그램이 데이터베이스 접속을 방해하는 경우 일 수도 있습니다.";
   }
   return m;
+}
+
+std::string TimeoutNote(unsigned seconds) {
+  return "서버가 " + std::to_string(seconds) + "초 동안 응답하지 않아 중단했습니다.";
 }
 
 }  // namespace
@@ -89,6 +88,9 @@ bool cMySQL::real_connect(const std::string& host, const std::string& user, cons
     if (connected_ || attempted_) Reinitialise();
     attempted_ = true;
     mysql_optionsv(mysql_, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+    mysql_optionsv(mysql_, MYSQL_OPT_CONNECT_TIMEOUT, &timeouts_.connect);
+    mysql_optionsv(mysql_, MYSQL_OPT_READ_TIMEOUT, &timeouts_.read);
+    mysql_optionsv(mysql_, MYSQL_OPT_WRITE_TIMEOUT, &timeouts_.write);
     MYSQL* h = mysql_real_connect(mysql_, OrNull(host_), OrNull(user_), OrNull(password_), OrNull(db_),
                                   static_cast<unsigned>(port), OrNull(unixSocket_),
                                   static_cast<unsigned long>(static_cast<uint32_t>(clientFlags_)));
@@ -229,10 +231,23 @@ std::unique_ptr<MemoryRecordset> cMySQL::StoreAfterStatement(const std::string& 
 std::unique_ptr<MemoryRecordset> cMySQL::query(const std::string& statement) {
   bool reconnected = false;
   for (;;) {
+    const auto started = std::chrono::steady_clock::now();
     try {
       if (mysql_real_query(mysql_, statement.data(), statement.size()) != 0) Raise("query");
       return StoreAfterStatement("query");
     } catch (const BrenvoError& e) {
+      // The library says 2013 for a statement it cut off at the limit as
+      // for a connection that died; only the time taken tells them apart.
+      const bool timedOut = e.number() == kErrServerLost &&
+                            std::chrono::steady_clock::now() - started >=
+                                std::chrono::seconds(std::min(timeouts_.read, timeouts_.write)) -
+                                    std::chrono::milliseconds(500);
+      if (timedOut) {
+        connected_ = false;
+        prompter_.Message("Error " + std::to_string(e.number()) + " (" + e.description() + kCrLf +
+                          TimeoutNote(timeouts_.read) + ")");
+        return nullptr;
+      }
       if ((e.number() == kErrServerGone || e.number() == kErrServerLost) && !reconnected) {
         const unsigned long dead = mysql_thread_id(mysql_);
         connected_ = false;

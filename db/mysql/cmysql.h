@@ -14,6 +14,12 @@
 // 32 bits taken as a signed number, so the library's "error" count (all bits
 // set) reads -1.
 //
+// Time limits: a connect gives up after 10 s, and a statement whose answer
+// (or whose sending) stalls for 60 s is cut off (see Timeouts). Both come
+// back as the library's error 2013 through the usual traps; a statement cut
+// off by the limit is not sent again by the reconnect, which is meant for a
+// connection the server dropped while it was idle.
+//
 // Results come back as MemoryRecordset, every column text. Two columns of the
 // same name are both qualified "table.name"; a third of that name stays plain.
 #pragma once
@@ -32,6 +38,19 @@ namespace brenvo::mysql {
 
 class cMySQL {
  public:
+  // Seconds. Every statement the console sends through this class is a
+  // lookup or change of a few rows on small tables (sign-in, allow-list,
+  // app_priv, the process list, GRANT), answered in milliseconds. The
+  // longest legitimate wait is a row lock held by another session, which
+  // InnoDB itself ends after 50 s (innodb_lock_wait_timeout) with an error
+  // of its own; 60 s lies above that, so the server's own answer always
+  // comes first and only a server that went silent meets the limit.
+  struct Timeouts {
+    unsigned connect = 10;
+    unsigned read = 60;
+    unsigned write = 60;
+  };
+
   // Initialises the library's connection object; error 512
   // "cMysql::Initialize" when it cannot. Message boxes go to prompter.
   explicit cMySQL(Prompter& prompter);
@@ -105,6 +124,10 @@ class cMySQL {
   const std::string& unix_socket() const { return unixSocket_; }
   void unix_socket(const std::string& sUnix_socket) { unixSocket_ = sUnix_socket; }
 
+  // Taken by the next real_connect (tests shorten them).
+  void timeouts(const Timeouts& t) { timeouts_ = t; }
+  const Timeouts& timeouts() const { return timeouts_; }
+
   // True between a successful real_connect and the connection's loss or end.
   bool connected() const { return connected_; }
 
@@ -130,6 +153,7 @@ class cMySQL {
   int32_t clientFlags_ = 0;
   int32_t port_ = 0;
   bool silent_ = false;
+  Timeouts timeouts_;
 };
 
 // The "localhost" server is reached through a Unix socket. Connector/C and

@@ -2,11 +2,12 @@
 
 #include "db/odbc/odbc_connection.h"
 #include "util/error.h"
+#include "util/text.h"
 
 namespace brenvo::odbc {
 namespace {
 
-bool BlankOnly(const std::string& s) { return s.find_first_not_of(' ') == std::string::npos; }
+bool BlankOnly(const std::string& s) { return TrimSpaces(s).empty(); }
 
 bool Refuse(OpenMySqlContext& ctx, const char* message, CsField field) {
   ctx.prompter.Message(message);

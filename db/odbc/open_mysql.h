@@ -11,6 +11,7 @@
 
 #include "db/ado/recordset.h"
 #include "db/odbc/myodbc_dsn.h"
+#include "util/credentials.h"
 #include "util/prompter.h"
 
 namespace brenvo::odbc {
@@ -24,7 +25,9 @@ struct CsConnectionTexts {
   std::string host;    // cmbHost
 };
 
-inline constexpr const char* kMySqlConnectionString = "DSN=karvo_brenvocs;PWD=rt528164";
+// The record's name and the CS accounts' fixed password (no user: it comes
+// from the record's UID).
+inline const std::string kMySqlConnectionString = std::string("DSN=") + kDsnName + ";PWD=" + kCsUserPassword;
 
 struct OpenMySqlContext {
   Prompter& prompter;

@@ -298,6 +298,8 @@ TEST(FrmMainWork, EstimateFailureIsReportedAndTheWindowComesBack) {
     throw BrenvoError(-2147467259, "Could not find file '/nowhere/DBS/dbMain.mdb'.", "Microsoft JET Database Engine");
   };
   t.w->controls().btnTime->click();
+  EXPECT_FALSE(t.w->controls().frames[0]->isEnabled()) << "input is shut while the job runs";
+  ASSERT_TRUE(t.w->WaitForJob(30000));
   ASSERT_EQ(t.prompter.messages().size(), 1u);
   EXPECT_EQ(t.prompter.messages()[0],
             "Error -2147467259 (Could not find file '/nowhere/DBS/dbMain.mdb'.) in procedure GetTableInfo of Form Form1");
@@ -309,6 +311,7 @@ TEST(FrmMainWork, EstimateFailureIsReportedAndTheWindowComesBack) {
   t.prompter.clear();
   t.prompter.QueueAnswer(false);
   t.w->controls().cmdStart->click();
+  ASSERT_TRUE(t.w->WaitForJob(30000));
   ASSERT_EQ(t.prompter.shown().size(), 1u);
   EXPECT_TRUE(t.prompter.shown()[0].question);
   EXPECT_EQ(t.prompter.shown()[0].icon, Icon::Question);

@@ -1,5 +1,7 @@
 #include "tests/jetwrite/write_support.h"
 
+#include <sys/mount.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
@@ -42,6 +44,15 @@ void RelabelSortOrder(const std::string& path, const std::string& password, uint
     }
   }
   WriteFile(path, bytes);
+}
+
+SmallTmpfs::SmallTmpfs(uint64_t bytes) {
+  std::string opts = "size=" + std::to_string(bytes) + ",mode=0700";
+  mounted_ = ::mount("tmpfs", dir_.str().c_str(), "tmpfs", MS_NOSUID | MS_NODEV, opts.c_str()) == 0;
+}
+
+SmallTmpfs::~SmallTmpfs() {
+  if (mounted_) ::umount2(dir_.str().c_str(), MNT_DETACH);
 }
 
 std::string ExpectedCsv(const std::string& table) {

@@ -29,6 +29,19 @@ bool HaveMdbtools();
 // it: the header's LCID (0x6E of the decoded header) and that of every text
 // and memo column of every user table. The keys stay as they were.
 void RelabelSortOrder(const std::string& path, const std::string& password, uint16_t lcid);
+// A tmpfs of the given size mounted over a temporary folder (root only):
+// a small disk that fills up. Mounted() is false where mounting is refused.
+class SmallTmpfs {
+ public:
+  explicit SmallTmpfs(uint64_t bytes);
+  ~SmallTmpfs();
+  bool Mounted() const { return mounted_; }
+  const std::filesystem::path& path() const { return dir_.path(); }
+
+ private:
+  TempDir dir_;
+  bool mounted_ = false;
+};
 
 // The check's faults, one per line; empty when the file is sound.
 std::string CheckFaults(const std::string& path, const std::string& password = kBrenvoPassword);

@@ -1,7 +1,13 @@
 // cMySQL against the real CS test server.
 #include "db/mysql/cmysql.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
 
 #include "db/mysql/direct_db.h"
 #include "mariadb_test_db.h"
@@ -216,6 +222,63 @@ TEST_F(CMySqlTest, FailedStatementShowsTheErrorAndGivesNoRowSet) {
   ASSERT_EQ(prompter_.messages().size(), 1u);
   EXPECT_EQ(prompter_.messages()[0], "Error 1146 (" + db->err_description() + ")");
   EXPECT_EQ(db->affected_rows(), -1);  // the library's all-bits count as 32 bits
+}
+
+// A server that takes the connection and never says a word: the listening
+// socket completes the TCP handshake by itself, nobody accepts or answers.
+class SilentListener {
+ public:
+  explicit SilentListener(const std::string& address) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    ::inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+    socklen_t len = sizeof a;
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), len) != 0 || ::listen(fd_, 8) != 0) return;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+  }
+  ~SilentListener() { ::close(fd_); }
+  int port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+double SecondsSince(std::chrono::steady_clock::time_point t0) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+TEST_F(CMySqlTest, AServerThatNeverAnswersEndsTheConnectWithinItsLimit) {
+  SilentListener silent(server_.host);
+  ASSERT_NE(silent.port(), 0);
+  cMySQL db(prompter_);
+  EXPECT_EQ(db.timeouts().connect, 10u);
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_FALSE(db.real_connect(server_.host, "root", "x", "", silent.port(), "", 0, false));
+  // Without a limit this waits for the system's TCP time-out (minutes).
+  EXPECT_LT(SecondsSince(t0), 30);
+  ASSERT_EQ(prompter_.messages().size(), 1u);
+  EXPECT_EQ(prompter_.messages()[0].rfind("Error 2013 ", 0), 0u) << prompter_.messages()[0];
+  EXPECT_NE(prompter_.messages()[0].find("데이터베이스 서버에 접속할 수 없습니다."), std::string::npos);
+}
+
+TEST_F(CMySqlTest, AStatementThatStallsIsCutOffReportedAndNotSentAgain) {
+  cMySQL db(prompter_);
+  db.timeouts({10, 2, 2});
+  ASSERT_TRUE(db.real_connect(server_.host, "root", server_.rootPassword, dbName_, 3306, "", 0, false));
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_FALSE(db.query("SELECT SLEEP(5)"));
+  EXPECT_LT(SecondsSince(t0), 4.5);  // one cut-off after 2 s, no second attempt
+  ASSERT_EQ(prompter_.messages().size(), 1u);
+  EXPECT_EQ(prompter_.messages()[0].rfind("Error 2013 (", 0), 0u) << prompter_.messages()[0];
+  EXPECT_NE(prompter_.messages()[0].find("서버가 2초 동안 응답하지 않아 중단했습니다."), std::string::npos);
+  // The instance is usable again: the next statement reconnects.
+  prompter_.clear();
+  auto rs = db.query("SELECT 1");
+  ASSERT_TRUE(rs);
+  EXPECT_TRUE(prompter_.shown().empty());
 }
 
 TEST_F(CMySqlTest, OtherMembersRaiseWithTheirSource) {

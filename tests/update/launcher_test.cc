@@ -312,19 +312,6 @@ TEST_F(Update, StandInProgramsThroughTheRealProcessOperations) {
   EXPECT_EQ(ReadFile(app_.path() / "replacer-args.txt"), "brenvo-console;New_brenvo-console");
 }
 
-TEST(UpdateNumbers, ReadWholeNumber) {
-  EXPECT_EQ(ReadWholeNumber("15"), 15);
-  EXPECT_EQ(ReadWholeNumber("16\r\n"), 16);
-  EXPECT_EQ(ReadWholeNumber("  7x"), 7);
-  EXPECT_EQ(ReadWholeNumber("abc"), 0);
-  EXPECT_EQ(ReadWholeNumber(""), 0);
-  EXPECT_EQ(ReadWholeNumber("2.5"), 2);
-  EXPECT_EQ(ReadWholeNumber("3.5"), 4);
-  EXPECT_EQ(ReadWholeNumber("-1"), -1);
-  EXPECT_EQ(ReadWholeNumber("2147483647"), 2147483647);
-  EXPECT_THROW(ReadWholeNumber("2147483648"), BrenvoError);
-}
-
 TEST(UpdateUrls, BaseUrlAndEscaping) {
   EXPECT_EQ(UpdateBaseUrl("203.0.113.30"), "http://203.0.113.30/download/자동업데이트_v1/");
   EXPECT_EQ(EscapeUrl("http://h/a b/자"), "http://h/a%20b/%EC%9E%90");

@@ -17,12 +17,17 @@
 namespace brenvo::mdb {
 
 // One CSV record; nullopt for an empty unquoted field. False at the end of
-// the input. Throws BrenvoError on an unterminated quote.
-bool ReadCsvRecord(std::istream& in, std::vector<std::optional<std::string>>& fields);
+// the input. line, when given, is the line the record begins on and is
+// moved past the record's lines. Throws BrenvoError on an unterminated
+// quote, naming the line the quoted field begins on.
+bool ReadCsvRecord(std::istream& in, std::vector<std::optional<std::string>>& fields, uint64_t* line = nullptr);
 
 // Imports every record into the table and commits. Returns the rows stored.
-// A refused row stops the import with the engine's error, naming the line;
-// the rows before it stay stored.
+// The first record names every column of the table once; every other has
+// as many fields, each valid UTF-8 without encoded surrogates. A record
+// that breaks a rule or that the engine refuses stops the import with an
+// error naming the line (and column), which ends with how many rows were
+// stored before it; those rows stay stored.
 uint64_t ImportCsv(jet::JetWriter& writer, const std::string& table, std::istream& csv);
 
 }  // namespace brenvo::mdb
