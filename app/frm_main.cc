@@ -655,7 +655,7 @@ bool FrmMain::eventFilter(QObject* watched, QEvent* event) {
 
 // ---------------------------------------------------------------- jobs
 
-bool FrmMain::StartJob(bool cancellable, std::function<void()> work) {
+bool FrmMain::StartJob(bool cancellable, std::function<void()> work, const std::string& status) {
   if (busy_) {
     QApplication::beep();
     return false;
@@ -669,7 +669,7 @@ bool FrmMain::StartJob(bool cancellable, std::function<void()> work) {
   ui_.frames[0]->setCursor(Qt::BusyCursor);
   ui_.frames[2]->setCursor(Qt::BusyCursor);
   ui_.cmdCancel->setEnabled(cancellable);
-  ui_.lblStatus->clear();
+  ui_.lblStatus->setText(Q(status));
   barTimer_->start();
   worker_ = std::thread([this, work = std::move(work)] {
     // Anything that escaped the handler's own trap is still told, never swallowed.
@@ -729,23 +729,23 @@ bool FrmMain::WaitForJob(int ms) {
 }
 
 void FrmMain::btnTime_Click() {
-  StartJob(true, [this] { brenvo::btnTime_Click(*this, services); });
+  StartJob(true, [this] { brenvo::btnTime_Click(*this, services); }, "예상시간 계산 중...");
 }
 
 void FrmMain::cmdStart_Click() {
-  StartJob(true, [this] { brenvo::cmdStart_Click(*this, services); });
+  StartJob(true, [this] { brenvo::cmdStart_Click(*this, services); }, "작업 중...");
 }
 
 void FrmMain::cmdChkCSDB_Click() {
-  StartJob(false, [this] { admin::cmdChkCSDB_Click(*this); });
+  StartJob(false, [this] { admin::cmdChkCSDB_Click(*this); }, "관리서버에서 CS DB 확인 중...");
 }
 
 void FrmMain::cmdCreateUser_Click() {
-  StartJob(false, [this] { admin::cmdCreateUser_Click(*this); });
+  StartJob(false, [this] { admin::cmdCreateUser_Click(*this); }, "유저 생성 중...");
 }
 
 void FrmMain::btnDump_Click() {
-  StartJob(true, [this] { admin::btnDump_Click(*this); });
+  StartJob(true, [this] { admin::btnDump_Click(*this); }, "dump 준비 중...");
 }
 
 // Closing during a job asks first; a job asked to stop closes the window

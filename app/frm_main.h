@@ -108,8 +108,9 @@ class FrmMain : public QWidget, public Console {
   void cmdCancel_Click();
 
   // Jobs. StartJob refuses (false) while another job runs; cancellable jobs
-  // enable "중지". The window's input comes back when the job has returned.
-  bool StartJob(bool cancellable, std::function<void()> work);
+  // enable "중지"; status is the status line's text until the job sets its
+  // own. The window's input comes back when the job has returned.
+  bool StartJob(bool cancellable, std::function<void()> work, const std::string& status = {});
   bool Busy() const { return busy_; }
   // Asks the running job to stop at its next step or row (no question).
   void RequestCancel();

@@ -22,9 +22,14 @@ bool GetTableInfo(Console& console, const TransferServices& services);
 // estimate. True when every ticked table was counted.
 bool btnTime_Click(Console& console, const TransferServices& services);
 
-// Seconds the copy should take: total / rate + 50, a half to the even neighbour.
-int32_t EstimateSeconds(long long totalRows, int rate);
-// Copy rate in rows per second for a direction and the "로컬계산" box.
+// Seconds the copy should take: total / rate + the run's fixed steps, a half
+// to the even neighbour.
+int32_t EstimateSeconds(long long totalRows, int rate, int fixedSeconds);
+// Rows per second of this program's copy run by direction, "로컬계산" saying
+// whether the CS server is the workstation's own (directions 0 and 1).
 int CopyRate(int direction, bool local);
+// Seconds of a run's steps that do not grow with the rows (opening both
+// sides, counting, checking, emptying and committing table by table).
+int FixedSeconds(int direction, bool local);
 
 }  // namespace brenvo

@@ -1,6 +1,7 @@
 #include "transfer/services.h"
 
 #include "db/jet/jet_connection.h"
+#include "db/mdb_backup.h"
 #include "db/mysql/direct_db.h"
 #include "db/odbc/open_mysql.h"
 #include "db/open_mdb.h"
@@ -30,6 +31,9 @@ TransferServices DefaultTransferServices(Console& console) {
   s.dbConnect = [&console](const std::string& host, const std::string& user, const std::string& password,
                             const std::string& database) {
     return WindowDb(console).DBConnect(host, user, password, database);
+  };
+  s.backupMdb = [&console](ado::Connection& target, bool emptyDb) {
+    return BackupMdb(target, MdbFilePath(console.settings(), emptyDb, console.AppName()));
   };
   s.dbClose = [&console] {
     if (console.directDb) console.directDb->DBClose();

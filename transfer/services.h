@@ -23,6 +23,10 @@ struct TransferServices {
                      const std::string& database)>
       dbConnect;
   std::function<void()> dbClose;
+  // A byte-identical copy of the Access target (dbMain.mdb, or
+  // empty-dbMain.mdb when emptyDb) made before its first change; the copy's
+  // path. Raises when the copy cannot be made. Unset: no backup is offered.
+  std::function<std::string(ado::Connection& target, bool emptyDb)> backupMdb;
 };
 
 // The real procedures, bound to console (its settings, prompter, fields).

@@ -54,6 +54,21 @@ std::optional<std::string> ValueToText(const ado::Value& v) {
   return std::visit(Visitor{}, v);
 }
 
+std::optional<ado::Value> TargetValue(const ado::Value& v, int targetType) {
+  if (ado::IsNull(v)) return std::nullopt;
+  if (targetType == ado::adVarWChar) {
+    auto text = ValueToText(v);
+    if (!text) return std::nullopt;
+    return ado::Value(std::move(*text));
+  }
+  if (targetType == ado::adDBDate) {
+    auto* s = std::get_if<std::string>(&v);
+    auto* d = std::get_if<ado::DateTime>(&v);
+    if ((s && (s->empty() || *s == "0000-00-00")) || (d && d->IsZeroDate())) return std::nullopt;
+  }
+  return v;
+}
+
 long long ValueToInteger(const ado::Value& v) {
   if (auto* i = std::get_if<int64_t>(&v)) return *i;
   if (auto* d = std::get_if<double>(&v)) return static_cast<long long>(*d);

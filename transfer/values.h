@@ -13,6 +13,12 @@ namespace brenvo {
 // "YYYY-MM-DD HH:MM:SS", Booleans as "1"/"0". Null gives nullopt.
 std::optional<std::string> ValueToText(const ado::Value& v);
 
+// What the copy stores for a source value in a target column of the given
+// type code; nullopt leaves the column unset (the target's default). Text
+// columns (adVarWChar) take the value as text; DATE columns (adDBDate) take
+// neither the empty text nor the zero date; everything else goes unchanged.
+std::optional<ado::Value> TargetValue(const ado::Value& v, int targetType);
+
 // A value as a whole number (counts, versions): integers as they are,
 // doubles truncated toward zero, text parsed. Throws when it is not a number.
 long long ValueToInteger(const ado::Value& v);

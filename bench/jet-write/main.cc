@@ -8,6 +8,9 @@
 // product name. sale_d_kor: the same in a new file whose sale_d also has a
 // non-unique index over the Korean product name. sale_m: the sales with
 // their four indexes, one of them the unique text index over the sale number.
+// sale_d_replace, sale_d_replace_txn: EMPTY_MDB is a filled file (dbMain-large);
+// its sale_d is emptied and given the rows, as the copy run replaces a table,
+// without and inside a transaction (the rows commit together at its end).
 #include <sys/resource.h>
 
 #include <chrono>
@@ -29,6 +32,9 @@ int main(int argc, char** argv) {
   std::string table = argv[3];
   long rows = std::stol(argv[4]);
   bool korean = table == "sale_d_kor";
+  bool replace = table.rfind("sale_d_replace", 0) == 0;
+  bool txn = table == "sale_d_replace_txn";
+  if (replace) table = "sale_d";
   if (korean) {
     table = "sale_d";
     std::filesystem::remove(argv[2]);
@@ -48,6 +54,8 @@ int main(int argc, char** argv) {
                                            "index PrimaryKey primary sale_id seq\nindex prod_name prod_name\n"));
     auto w = jet::JetWriter::Open(argv[2], "wq3518");
     auto& t = w->Table(table);
+    if (txn) w->BeginTransaction();
+    if (replace) t.DeleteAll();
     std::vector<std::optional<ado::Value>> v(t.Def().columns.size());
     for (long i = 0; i < rows; ++i) {
       std::fill(v.begin(), v.end(), std::nullopt);
@@ -69,6 +77,7 @@ int main(int argc, char** argv) {
       }
       t.Insert(v);
     }
+    if (txn) w->CommitTransaction();
     w->Close();
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     struct rusage ru {};

@@ -22,9 +22,9 @@ struct CheckReport {
 };
 
 // Opens the file for reading (shared) and checks it. Throws only when the
-// file cannot be opened at all; damage is reported as faults.
-// systemTables: the system tables too (their indexes are rebuilt by a
-// re-sort).
+// file cannot be opened at all; damage is reported as faults. With
+// systemTables, the catalogue's own tables (MSysObjects, ...) are checked
+// too, after the user tables.
 CheckReport CheckDatabase(const std::string& path, const std::string& password, bool systemTables = false);
 
 }  // namespace brenvo::jet

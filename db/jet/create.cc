@@ -121,16 +121,21 @@ std::vector<uint8_t> EncodeDefinition(const TableSpec& t, const Layout& lay, boo
     Put16(&e[7], fixed ? 0 : varIndex);
     Put16(&e[9], n);
     uint16_t len = 0;
+    // Jet's own tables: the sort order in every column entry, no Unicode
+    // compression.
+    if (system) Put16(&e[11], kSortGeneral);
     if (c.type == kColText) {
       if (c.size == 0 || c.size > 255) Bad("Text column '" + c.name + "' needs a size of 1 to 255 characters.");
       len = static_cast<uint16_t>(c.size * 2);
       Put16(&e[11], kSortGeneral);
-      e[16] = kColFlag2Compressed;
+      if (!system) e[16] = kColFlag2Compressed;
     } else if (c.type == kColMemo) {
       Put16(&e[11], kSortGeneral);
-      e[16] = kColFlag2Compressed;
+      if (!system) e[16] = kColFlag2Compressed;
     } else if (c.type == kColBinary) {
-      if (c.size == 0 || c.size > 255) Bad("Binary column '" + c.name + "' needs a size of 1 to 255 bytes.");
+      // The system tables' binary columns (Owner, SID) take 510 bytes.
+      if (c.size == 0 || c.size > (system ? 510 : 255))
+        Bad("Binary column '" + c.name + "' needs a size of 1 to 255 bytes.");
       len = c.size;
     } else if (c.type == kColNumeric) {
       // Access allows 1 to 28 digits, fewer of them after the point.
@@ -142,12 +147,16 @@ std::vector<uint8_t> EncodeDefinition(const TableSpec& t, const Layout& lay, boo
     } else {
       len = FixedSize(c.type);
     }
-    e[15] = static_cast<uint8_t>(kColFlagUpdatable | (fixed ? kColFlagFixed : 0));
+    e[15] = static_cast<uint8_t>(kColFlagUpdatable | (fixed ? kColFlagFixed : 0) | c.systemFlags);
     if (c.autoNumber) {
       if (c.type != kColLong) Bad("Only a Long column can be an AutoNumber ('" + c.name + "').");
       e[15] |= kColFlagAutoLong;
     }
-    if (fixed) {
+    if (c.type == kColBool) {
+      // The value is the null-mask bit: length 1 as Jet writes it, no room
+      // in the fixed area.
+      len = 1;
+    } else if (fixed) {
       Put16(&e[21], fixedOffset);
       fixedOffset = static_cast<uint16_t>(fixedOffset + len);
     } else {
@@ -184,7 +193,7 @@ std::vector<uint8_t> EncodeDefinition(const TableSpec& t, const Layout& lay, boo
     Put32(&e[34], RowPointer{lay.mapPage, static_cast<uint8_t>(2 + i)}.Raw());
     Put32(&e[38], lay.indexRoots[i]);
     e[46] = static_cast<uint8_t>(kIdxFlagAlways | ((x.unique || x.primary) ? kIdxFlagUnique : 0) |
-                                 (x.primary ? kIdxFlagRequired : 0) | (x.ignoreNulls ? kIdxFlagIgnoreNulls : 0));
+                                 (x.required ? kIdxFlagRequired : 0) | (x.ignoreNulls ? kIdxFlagIgnoreNulls : 0));
     b.insert(b.end(), e.begin(), e.end());
   }
   for (size_t i = 0; i < t.indexes.size(); ++i) {
@@ -221,15 +230,76 @@ size_t MapRows(const TableSpec& t) {
   return n;
 }
 
-TableSpec CatalogSpec() {
-  TableSpec t;
-  t.name = "MSysObjects";
-  t.columns = {{"Id", kColLong},          {"ParentId", kColLong},   {"Name", kColText, 255},
-               {"Owner", kColBinary, 255}, {"Type", kColInt},        {"Flags", kColLong},
-               {"DateCreate", kColDateTime}, {"DateUpdate", kColDateTime}, {"Database", kColMemo},
-               {"Connect", kColMemo},      {"ForeignName", kColText, 255}, {"LvProp", kColOle}};
-  return t;
+// The system tables as Jet creates them: columns in number order, the
+// flag bits Jet sets on their columns (0x10 on every one, 0x20 on the owner
+// SIDs), and their indexes.
+constexpr uint8_t kSys = 0x10, kSysSid = 0x30;
+
+std::vector<TableSpec> SystemSpecs() {
+  TableSpec objects{"MSysObjects",
+                    {{"Id", kColLong, 0, 18, 0, false, kSys},
+                     {"ParentId", kColLong, 0, 18, 0, false, kSys},
+                     {"Name", kColText, 255, 18, 0, false, kSys},
+                     {"Type", kColInt, 0, 18, 0, false, kSys},
+                     {"DateCreate", kColDateTime, 0, 18, 0, false, kSys},
+                     {"DateUpdate", kColDateTime, 0, 18, 0, false, kSys},
+                     {"Owner", kColBinary, 510, 18, 0, false, kSysSid},
+                     {"Flags", kColLong, 0, 18, 0, false, kSys},
+                     {"Database", kColMemo, 0, 18, 0, false, kSys},
+                     {"Connect", kColMemo, 0, 18, 0, false, kSys},
+                     {"ForeignName", kColText, 255, 18, 0, false, kSys},
+                     {"RmtInfoShort", kColBinary, 510, 18, 0, false, kSys},
+                     {"RmtInfoLong", kColOle, 0, 18, 0, false, kSys},
+                     {"Lv", kColOle, 0, 18, 0, false, kSys},
+                     {"LvProp", kColOle, 0, 18, 0, false, kSys},
+                     {"LvModule", kColOle, 0, 18, 0, false, kSys},
+                     {"LvExtra", kColOle, 0, 18, 0, false, kSys}},
+                    {}};
+  objects.indexes.push_back({"ParentIdName", {{"ParentId", true}, {"Name", true}}, false, true, false, false});
+  objects.indexes.push_back({"Id", {{"Id", true}}, true, true, false, false});
+  TableSpec aces{"MSysACEs",
+                 {{"ObjectId", kColLong, 0, 18, 0, false, kSys},
+                  {"SID", kColBinary, 510, 18, 0, false, kSysSid},
+                  {"ACM", kColLong, 0, 18, 0, false, kSys},
+                  {"FInheritable", kColBool, 0, 18, 0, false, kSys}},
+                 {}};
+  aces.indexes.push_back({"ObjectId", {{"ObjectId", true}}, false, false, false, true});
+  TableSpec queries{"MSysQueries",
+                    {{"ObjectId", kColLong, 0, 18, 0, false, kSys},
+                     {"Attribute", kColByte, 0, 18, 0, false, kSys},
+                     {"Order", kColBinary, 510, 18, 0, false, kSys},
+                     {"Name1", kColText, 255, 18, 0, false, kSys},
+                     {"Name2", kColText, 255, 18, 0, false, kSys},
+                     {"Expression", kColMemo, 0, 18, 0, false, kSys},
+                     {"Flag", kColInt, 0, 18, 0, false, kSys},
+                     {"LvExtra", kColLong, 0, 18, 0, false, kSys}},
+                    {}};
+  queries.indexes.push_back(
+      {"ObjectIdAttribute", {{"ObjectId", true}, {"Attribute", true}, {"Order", true}}, true, true, false, false});
+  TableSpec relationships{"MSysRelationships", {}, {}};
+  for (const char* n : {"szRelationship", "grbit", "ccolumn", "icolumn", "szObject", "szColumn", "szReferencedObject",
+                        "szReferencedColumn"}) {
+    bool text = n[0] == 's';
+    relationships.columns.push_back({n, text ? kColText : kColLong, static_cast<uint16_t>(text ? 255 : 0), 18, 0,
+                                     false, kSys});
+  }
+  for (const char* n : {"szRelationship", "szObject", "szReferencedObject"})
+    relationships.indexes.push_back({n, {{n, true}}, false, false, true, false});
+  return {objects, aces, queries, relationships};
 }
+
+// Object ids and parents of the catalogue (Jet's fixed values).
+constexpr uint32_t kRootContainer = 0x0F000000;
+constexpr uint32_t kDatabasesContainer = 0x0F000002;
+constexpr uint32_t kRelationshipsContainer = 0x0F000003;
+constexpr uint32_t kMSysDbId = 0x10000000;
+constexpr int kObjectContainer = 3;
+constexpr int kObjectDatabase = 2;
+constexpr uint32_t kFlagSystemObject = 0x80000000;
+
+// Owners and grantees: the engine, the Admin user and two groups, as the
+// provider writes them into a new file.
+const ado::Bytes kSidEngine{0x33, 0xB9}, kSidAdmin{0x32, 0xBB}, kSidAdmins{0x33, 0xBB}, kSidUsers{0x33, 0xBE};
 
 std::vector<uint8_t> HeaderPage(const std::string& password, double created) {
   std::vector<uint8_t> p(kPage, 0);
@@ -274,20 +344,25 @@ void CreateDatabase(const std::string& path, const std::string& password, const 
   pages.push_back(HeaderPage(password, created));
   pages.push_back(RowsPage({EmptyMap()}));  // global usage map: no free page
 
-  std::vector<TableSpec> all{CatalogSpec()};
+  std::vector<TableSpec> all = SystemSpecs();
+  const size_t systemTables = all.size();
+  for (const auto& t : tables)
+    for (const auto& sys : all)
+      if (SameName(t.name, sys.name)) Bad("Table " + t.name + " is a system table.");
   all.insert(all.end(), tables.begin(), tables.end());
-  // Pages: 2 catalogue definition, 3 its map rows, then per table its
-  // definition, its map page and one leaf per index.
+  // Pages: 2-5 the system tables' definitions, then per table its map rows
+  // and one leaf per index, a user table's definition first.
   std::vector<Layout> lay(all.size());
-  uint32_t next = 2;
+  uint32_t next = kCatalogPage;
+  for (size_t i = 0; i < systemTables; ++i) lay[i].defPage = next++;
   for (size_t i = 0; i < all.size(); ++i) {
-    lay[i].defPage = next++;
+    if (i >= systemTables) lay[i].defPage = next++;
     lay[i].mapPage = next++;
     for (size_t k = 0; k < all[i].indexes.size(); ++k) lay[i].indexRoots.push_back(next++);
   }
   pages.resize(next);
   for (size_t i = 0; i < all.size(); ++i) {
-    pages[lay[i].defPage] = EncodeDefinition(all[i], lay[i], i == 0);
+    pages[lay[i].defPage] = EncodeDefinition(all[i], lay[i], i < systemTables);
     pages[lay[i].mapPage] = RowsPage(std::vector<std::vector<uint8_t>>(MapRows(all[i]), EmptyMap()));
     for (uint32_t root : lay[i].indexRoots) {
       std::vector<uint8_t> leaf(kPage, 0);
@@ -311,19 +386,56 @@ void CreateDatabase(const std::string& path, const std::string& password, const 
     Bad("Cannot write the new database file '" + path + "'.");
   }
 
-  // The catalogue rows, through the ordinary insert path.
+  // The catalogue and permission rows, through the ordinary insert path.
   auto w = JetWriter::Open(path, password);
-  TableWriter& cat = w->TableAtPage(kCatalogPage);
-  for (size_t i = 0; i < all.size(); ++i) {
+  TableWriter& cat = w->TableAtPage(lay[0].defPage);
+  TableWriter& aces = w->TableAtPage(lay[1].defPage);
+  auto object = [&](uint32_t id, uint32_t parent, const std::string& name, int type, uint32_t flags,
+                    const ado::Bytes& owner) {
+    // Id, ParentId, Name, Type, DateCreate, DateUpdate, Owner, Flags
     std::vector<std::optional<ado::Value>> row(cat.Def().columns.size());
-    row[0] = ado::Value(int64_t{lay[i].defPage});
-    row[1] = ado::Value(int64_t{kTablesContainer});
-    row[2] = ado::Value(all[i].name);
-    row[4] = ado::Value(int64_t{kObjectTable});
-    row[5] = ado::Value(int64_t{i == 0 ? static_cast<int32_t>(kObjectSystemFlags) : 0});
-    row[6] = ado::Value(created);
-    row[7] = ado::Value(created);
+    row[0] = ado::Value(int64_t{static_cast<int32_t>(id)});
+    row[1] = ado::Value(int64_t{static_cast<int32_t>(parent)});
+    row[2] = ado::Value(name);
+    row[3] = ado::Value(int64_t{type});
+    row[4] = ado::Value(created);
+    row[5] = ado::Value(created);
+    row[6] = ado::Value(owner);
+    row[7] = ado::Value(int64_t{static_cast<int32_t>(flags)});
     cat.Insert(row);
+  };
+  auto grant = [&](uint32_t id, const ado::Bytes& sid, int64_t acm, bool inheritable) {
+    std::vector<std::optional<ado::Value>> row(4);
+    row[0] = ado::Value(int64_t{static_cast<int32_t>(id)});
+    row[1] = ado::Value(sid);
+    row[2] = ado::Value(acm);
+    row[3] = ado::Value(inheritable);
+    aces.Insert(row);
+  };
+  object(kTablesContainer, kRootContainer, "Tables", kObjectContainer, kFlagSystemObject, kSidEngine);
+  object(kDatabasesContainer, kRootContainer, "Databases", kObjectContainer, kFlagSystemObject, kSidEngine);
+  object(kRelationshipsContainer, kRootContainer, "Relationships", kObjectContainer, kFlagSystemObject, kSidEngine);
+  object(kMSysDbId, kDatabasesContainer, "MSysDb", kObjectDatabase, kFlagSystemObject, kSidAdmin);
+  for (size_t i = 0; i < all.size(); ++i)
+    object(lay[i].defPage, kTablesContainer, all[i].name, kObjectTable, i < systemTables ? kFlagSystemObject : 0,
+           i < systemTables ? kSidEngine : kSidAdmin);
+
+  // Permissions (access masks as Jet grants them in a new file).
+  for (size_t i = 0; i < systemTables; ++i)
+    grant(lay[i].defPage, kSidAdmin, i == 3 ? 917504 : 393216, false);
+  grant(kTablesContainer, kSidUsers, 983294, true);
+  grant(kTablesContainer, kSidAdmin, 393217, false);
+  grant(kRelationshipsContainer, kSidUsers, 983294, true);
+  grant(kRelationshipsContainer, kSidAdmin, 393217, false);
+  grant(kDatabasesContainer, kSidAdmin, 393216, false);
+  grant(kMSysDbId, kSidAdmin, 393230, false);
+  grant(kMSysDbId, kSidAdmins, 14, false);
+  for (size_t i : {size_t{2}, size_t{3}, size_t{0}}) grant(lay[i].defPage, kSidAdmins, 20, false);
+  grant(kTablesContainer, kSidAdmins, 1048319, true);
+  grant(kRelationshipsContainer, kSidAdmins, 1048575, true);
+  for (size_t i = systemTables; i < all.size(); ++i) {
+    grant(lay[i].defPage, kSidAdmin, 983294, false);
+    grant(lay[i].defPage, kSidAdmins, 1048319, false);
   }
   w->Close();
 }
@@ -385,7 +497,7 @@ std::vector<TableSpec> ParseSchema(const std::string& text) {
       IndexSpec x;
       x.name = w[1];
       for (size_t i = 2; i < w.size(); ++i) {
-        if (SameName(w[i], "primary")) x.primary = true;
+        if (SameName(w[i], "primary")) x.primary = x.required = true;
         else if (SameName(w[i], "unique")) x.unique = true;
         else if (SameName(w[i], "ignorenulls")) x.ignoreNulls = true;
         else if (w[i].back() == '-') x.columns.emplace_back(w[i].substr(0, w[i].size() - 1), false);

@@ -7,6 +7,7 @@
 #include "db/jet/index_key.h"
 #include "db/jet/jet_errors.h"
 #include "db/jet/query.h"
+#include "db/jet/resort.h"
 #include "db/jet/stored_keys.h"
 #include "db/jet/writer.h"
 
@@ -127,6 +128,11 @@ class JetConnection : public ado::Connection {
     db_ = writer_->OpenReader();
   }
 
+  void CopyFileTo(int outFd) {
+    Need();
+    Writer().CopyFileTo(outFd);
+  }
+
   void Close() override {
     if (!db_) ThrowClosed(kAdoConnection);
     db_.reset();
@@ -218,6 +224,29 @@ class JetConnection : public ado::Connection {
     return true;
   }
 
+  // The file is rewritten by a writer of its own: this connection lets go
+  // of it meanwhile (no record set of it may be open) and reads it again
+  // afterwards.
+  void ResortGeneral() override {
+    Need();
+    if (writer_ && writer_->InTransaction())
+      ThrowNotCapable("The sort order cannot be changed inside a transaction.");
+    db_.reset();
+    if (writer_) {
+      auto w = std::move(writer_);
+      w->Close();
+    }
+    try {
+      jet::ResortGeneral(path_, password_);
+    } catch (...) {
+      db_ = Database::Open(path_, password_);
+      throw;
+    }
+    db_ = Database::Open(path_, password_);
+    // Keys learnt in the old order describe no index of the file any more.
+    keys_ = std::make_shared<StoredKeys>();
+  }
+
   std::unique_ptr<ado::Recordset> OpenTable(const std::string& table, ado::OpenMode mode) override {
     Need();
     if (mode == ado::OpenMode::Append) {
@@ -284,5 +313,11 @@ class JetConnection : public ado::Connection {
 }  // namespace
 
 std::unique_ptr<ado::Connection> MakeJetConnection() { return std::make_unique<JetConnection>(); }
+
+void CopyOpenFile(ado::Connection& conn, int outFd) {
+  auto* jet = dynamic_cast<JetConnection*>(&conn);
+  if (!jet) ThrowNotCapable("copying a database file through a connection that is not a Jet connection");
+  jet->CopyFileTo(outFd);
+}
 
 }  // namespace brenvo::jet

@@ -382,10 +382,26 @@ void IndexTreeBuilder::Push(size_t level, const uint8_t* entry, size_t keyLen, u
   Level& v = *levels_[level];
   if (v.held) {
     if (!v.ents.empty() && v.With(v.heldEntry.data(), v.heldKeyLen) > capacity_) {
-      // The held child does not fit as an entry: it closes the page as its tail.
+      // The held child does not fit as an entry. The page closes with its
+      // last entry's child as its tail, and the held child opens the next
+      // page as an entry: closing with the held child as the tail would
+      // leave the next page, when no child follows, with a tail and no
+      // entry, a shape Access does not write.
+      std::vector<uint8_t> keep = std::move(v.heldEntry);
+      size_t keepLen = v.heldKeyLen;
+      uint32_t keepChild = v.heldChild;
+      const auto [off, keyLen] = v.ents.back();
+      const uint8_t* e = v.stage.data() + off;
+      v.heldEntry.assign(e, e + keyLen + 4);
+      v.heldKeyLen = keyLen;
+      v.heldChild = GetBe32(e + keyLen + 4);
+      v.ents.pop_back();
+      v.sum -= v.EntryBytes(keyLen);
+      v.stage.resize(off);
       uint32_t next = NewPage();
       Close(level, next, false);
       v.pageNo = next;
+      v.Stage(keep.data(), keepLen, keepChild);
     } else {
       if (v.pageNo == 0) v.pageNo = NewPage();
       v.Stage(v.heldEntry.data(), v.heldKeyLen, v.heldChild);

@@ -182,7 +182,13 @@ void CoverWholeFile(Page& page, uint32_t pageCount) {
   if (b.U8(0, "usage map type") != 0) return;
   const uint32_t first = b.U32(1, "usage map start");
   const uint64_t nbits = (b.size - 5) * 8;
-  if (first == 0 && nbits >= pageCount) return;
+  if (first == 0 && nbits >= pageCount) {
+    // Pages past the end are free (a rolled-back write may have marked
+    // pages used that the file no longer has).
+    uint8_t* bits = page.data() + start + 5;
+    for (uint64_t p = pageCount; p < nbits; ++p) bits[p / 8] |= static_cast<uint8_t>(1u << (p % 8));
+    return;
+  }
   uint64_t want = std::max<uint64_t>(pageCount, first == 0 ? nbits : 0);
   want = std::max<uint64_t>((want + 31) / 32 * 32, kInlineMapBytes * 8);
   std::vector<uint8_t> row(5 + want / 8, 0);

@@ -67,7 +67,7 @@ class RowPageBuilder {
 //
 // Brings the map on page 1 to that form: start page 0, covering at least
 // pageCount pages. Pages outside the old window count as in use (a page some
-// structure owns must never look free), those past pageCount as free. The
+// structure owns must never look free), pages past pageCount are free. The
 // reference form, and a file too large for an inline row on the page, are
 // left as they are.
 void CoverWholeFile(Page& page1, uint32_t pageCount);

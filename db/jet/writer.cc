@@ -147,7 +147,9 @@ ado::Value Convert(const ColumnDef& c, const ado::Value& v) {
     }
     case kColFloat: {
       double d = ToDouble(v);
-      if (std::fabs(d) > 3.4028234663852886e38) RefuseOverflow();
+      // Too large only when it would round to infinity: the shortest text of
+      // the largest Single (3.4028235e38) is itself above it as a double.
+      if (std::fabs(d) >= 3.4028235677973366e38) RefuseOverflow();
       return d;
     }
     case kColDouble: return ToDouble(v);
@@ -1373,6 +1375,28 @@ void JetWriter::SetSortOrder(uint16_t lcid) {
 void JetWriter::UseKeys(std::shared_ptr<StoredKeys> keys) {
   keys_ = std::move(keys);
   for (auto& t : tables_) t->UseKeys(keys_.get());
+}
+
+void JetWriter::CopyFileTo(int outFd) {
+  if (txn_.open) Refuse("The file cannot be copied while a transaction is open.");
+  Commit();
+  struct stat st {};
+  if (fstat(pager_->Fd(), &st) != 0) ThrowFileInUse(path_);
+  std::vector<uint8_t> buf(1 << 20);
+  off_t at = 0;
+  while (at < st.st_size) {
+    size_t want = static_cast<size_t>(std::min<off_t>(static_cast<off_t>(buf.size()), st.st_size - at));
+    ssize_t n = ::pread(pager_->Fd(), buf.data(), want, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) Refuse("Cannot read the database file '" + path_ + "' (" + std::strerror(n < 0 ? errno : EIO) + ").");
+    for (ssize_t done = 0; done < n;) {
+      ssize_t w = ::write(outFd, buf.data() + done, static_cast<size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) Refuse(std::string("Cannot write the copy (") + std::strerror(w < 0 ? errno : ENOSPC) + ").");
+      done += w;
+    }
+    at += n;
+  }
 }
 
 void JetWriter::InjectWriteFailureAfter(long pageWrites, bool once) { pager_->FailAfter(pageWrites, once); }

@@ -94,6 +94,10 @@ class JetWriter {
   StoredKeys& Keys() { return *keys_; }
   void UseKeys(std::shared_ptr<StoredKeys> keys);
 
+  // Commits every table (refused inside a transaction), then copies the
+  // file as it is on disk to outFd, which must be empty.
+  void CopyFileTo(int outFd);
+
   // For tests of crash and full-disk behaviour: the writer fails as if the
   // disk were full after this many more page writes (once: that write
   // alone fails, as an I/O error would).

@@ -10,30 +10,10 @@
 #include "util/error.h"
 
 namespace brenvo::odbc {
-namespace {
-
-// The first column of every row of sql, whose one parameter is table.
-std::vector<std::string> TableTexts(SQLHDBC dbc, const char* sql, const std::string& table) {
-  StmtHandle q = NewStatement(dbc);
-  std::u16string w = Utf8ToUtf16(sql);
-  Check(SQLPrepareW(q.get(), W(w), static_cast<SQLINTEGER>(w.size())), SQL_HANDLE_STMT, q.get(), "SQLPrepare");
-  ParamBuffer name;
-  Column text;
-  text.info.type = ado::adVarChar;
-  BindValue(q.get(), 1, ado::Value(table), text, name);
-  Check(SQLExecute(q.get()), SQL_HANDLE_STMT, q.get(), "SQLExecute");
-  std::vector<std::string> out;
-  while (Ok(SQLFetch(q.get()))) {
-    const ado::Value v = ReadValue(q.get(), 0, text);
-    if (const auto* t = std::get_if<std::string>(&v)) out.push_back(*t);
-  }
-  return out;
-}
-
-}  // namespace
 
 OdbcAppender::OdbcAppender(std::shared_ptr<Session> session, std::string table)
     : session_(std::move(session)), dbc_(session_->handle()), table_(std::move(table)) {
+  main_.dbc = dbc_;
   session_->WaitIdle();
   StmtHandle s = NewStatement(dbc_);
   ExecDirect(s.get(), "SELECT * FROM " + QuoteName(table_) + " LIMIT 0");
@@ -42,37 +22,64 @@ OdbcAppender::OdbcAppender(std::shared_ptr<Session> session, std::string table)
   set_.assign(cols_.size(), false);
 
   // Batches rely on a refused statement storing nothing, which holds for
-  // InnoDB; and the literals must be written the way the session reads them.
-  {
-    const auto engine = TableTexts(
-        dbc_, "SELECT ENGINE FROM information_schema.TABLES WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = ?",
-        table_);
-    canBatch_ = !engine.empty() && engine[0] == "InnoDB";
+  // InnoDB; the literals must be written the way the session reads them;
+  // and columns whose default is NULL store what a NULL stores when left
+  // unset, so rows that leave out different ones of these (a copy leaves
+  // NULLs unset) still share one array statement. All in one round trip
+  // (each costs much on a distant server), the name as a hex literal, which
+  // reads the same in every sql_mode.
+  std::string hex;
+  for (unsigned char c : table_) {
+    static const char* digits = "0123456789ABCDEF";
+    hex += digits[c >> 4];
+    hex += digits[c & 15];
   }
-  {
-    StmtHandle q = NewStatement(dbc_);
-    ExecDirect(q.get(), "SELECT @@SESSION.sql_mode");
-    Column text;
-    text.info.type = ado::adVarChar;
-    if (Ok(SQLFetch(q.get()))) {
-      const ado::Value mode = ReadValue(q.get(), 0, text);
-      noBackslashEscapes_ = std::holds_alternative<std::string>(mode) &&
-                            std::get<std::string>(mode).find("NO_BACKSLASH_ESCAPES") != std::string::npos;
-    }
-  }
-  // Columns whose default is NULL: leaving one unset stores what a NULL
-  // stores, so rows that leave out different ones of these (a copy leaves
-  // NULLs unset) still share one array statement.
+  const std::string name = "CONVERT(X'" + hex + "' USING utf8)";
+  const std::string where = "TABLE_SCHEMA = DATABASE() AND TABLE_NAME = " + name;
+  StmtHandle q = NewStatement(dbc_);
+  ExecDirect(q.get(),
+             "SELECT 'e', ENGINE FROM information_schema.TABLES WHERE " + where +
+                 " UNION ALL SELECT 'n', COLUMN_NAME FROM information_schema.COLUMNS WHERE " + where +
+                 " AND IS_NULLABLE = 'YES' AND (COLUMN_DEFAULT IS NULL OR COLUMN_DEFAULT = 'NULL') AND EXTRA = ''"
+                 " UNION ALL SELECT 's', CONCAT_WS(CHAR(1), @@SESSION.sql_mode, CONNECTION_ID(), IFNULL(DATABASE(), ''),"
+                 " @@SESSION.time_zone, @@SESSION.foreign_key_checks + 0, @@SESSION.unique_checks + 0)");
+  Column text;
+  text.info.type = ado::adVarChar;
   nullDefault_.assign(cols_.size(), false);
-  if (canBatch_) {
-    for (const auto& name : TableTexts(dbc_,
-                                       "SELECT COLUMN_NAME FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = "
-                                       "DATABASE() AND TABLE_NAME = ? AND IS_NULLABLE = 'YES' AND (COLUMN_DEFAULT IS "
-                                       "NULL OR COLUMN_DEFAULT = 'NULL') AND EXTRA = ''",
-                                       table_)) {
+  std::vector<std::string> state;
+  while (Ok(SQLFetch(q.get()))) {
+    const ado::Value kind = ReadValue(q.get(), 0, text), value = ReadValue(q.get(), 1, text);
+    const auto* k = std::get_if<std::string>(&kind);
+    const auto* v = std::get_if<std::string>(&value);
+    if (!k || !v) continue;
+    if (*k == "e") {
+      canBatch_ = *v == "InnoDB";
+    } else if (*k == "n") {
       for (size_t i = 0; i < cols_.size(); ++i)
-        if (cols_[i].info.name == name) nullDefault_[i] = true;
+        if (cols_[i].info.name == *v) nullDefault_[i] = true;
+    } else if (*k == "s") {
+      for (size_t from = 0;;) {
+        const size_t end = v->find('\x01', from);
+        state.push_back(v->substr(from, end - from));
+        if (end == std::string::npos) break;
+        from = end + 1;
+      }
     }
+  }
+  q.reset();
+  if (!canBatch_) std::fill(nullDefault_.begin(), nullDefault_.end(), false);
+  if (!state.empty()) noBackslashEscapes_ = state[0].find("NO_BACKSLASH_ESCAPES") != std::string::npos;
+  // What side connections copy: the settings that decide how a row is
+  // stored (texts that could need quoting never do; anything else, no lanes).
+  auto plain = [](const std::string& t) { return t.find_first_of("'\\") == std::string::npos; };
+  if (state.size() == 6 && plain(state[0]) && plain(state[3]) && !state[1].empty() &&
+      state[1].find_first_not_of("0123456789") == std::string::npos && (state[4] == "0" || state[4] == "1") &&
+      (state[5] == "0" || state[5] == "1")) {
+    connectionId_ = state[1];
+    database_ = state[2];
+    settings_ = "SET SESSION sql_mode = '" + state[0] + "', time_zone = '" + state[3] +
+                "', foreign_key_checks = " + state[4] + ", unique_checks = " + state[5] +
+                ", innodb_lock_wait_timeout = " + std::to_string(kLaneLockWait);
   }
   std::string names;
   for (const auto& c : cols_) names += (names.empty() ? "" : ", ") + QuoteName(c.info.name);
@@ -92,14 +99,14 @@ std::string OdbcAppender::InsertSql(const std::vector<bool>& set) const {
   return "INSERT INTO " + QuoteName(table_) + " (" + names + ") VALUES (" + marks + ")";
 }
 
-SQLHSTMT OdbcAppender::StatementFor(const std::vector<bool>& set) {
-  auto it = inserts_.find(set);
-  if (it != inserts_.end()) return it->second.get();
-  StmtHandle s = NewStatement(dbc_);
+SQLHSTMT OdbcAppender::StatementFor(Link& link, const std::vector<bool>& set) {
+  auto it = link.inserts.find(set);
+  if (it != link.inserts.end()) return it->second.get();
+  StmtHandle s = NewStatement(link.dbc);
   std::u16string w = Utf8ToUtf16(InsertSql(set));
   Check(SQLPrepareW(s.get(), W(w), static_cast<SQLINTEGER>(w.size())), SQL_HANDLE_STMT, s.get(), "SQLPrepare");
   SQLHSTMT h = s.get();
-  inserts_.emplace(set, std::move(s));
+  link.inserts.emplace(set, std::move(s));
   return h;
 }
 
@@ -118,14 +125,14 @@ void OdbcAppender::SetValue(int i, ado::Value v) {
   set_[static_cast<size_t>(i)] = true;
 }
 
-void OdbcAppender::StoreOne(const std::vector<ado::Value>& values, const std::vector<bool>& set) {
-  SQLHSTMT s = StatementFor(set);
-  params_.resize(cols_.size());
+void OdbcAppender::StoreOne(Link& link, const std::vector<ado::Value>& values, const std::vector<bool>& set) {
+  SQLHSTMT s = StatementFor(link, set);
+  link.params.resize(cols_.size());
   SQLUSMALLINT n = 0;
   for (size_t i = 0; i < cols_.size(); ++i) {
     if (!set[i]) continue;
     ++n;
-    BindValue(s, n, values[i], cols_[i], params_[n - 1]);
+    BindValue(s, n, values[i], cols_[i], link.params[n - 1]);
   }
   Check(SQLExecute(s), SQL_HANDLE_STMT, s, "SQLExecute");
 }
@@ -139,7 +146,7 @@ void OdbcAppender::Update() {
   const long long index = updates_++;
   if (batchRows_ <= 1) {
     session_->WaitIdle();
-    StoreOne(row_, set_);
+    StoreOne(main_, row_, set_);
     return;
   }
   // Statements stay well under the server's smallest usual packet limit.
@@ -157,9 +164,9 @@ void OdbcAppender::Update() {
   if (queue_.size() >= batchRows_) StoreBatch();
 }
 
-bool OdbcAppender::Exec(const std::string& sql) {
+bool OdbcAppender::Exec(Link& link, const std::string& sql) {
   try {
-    StmtHandle st = NewStatement(dbc_);
+    StmtHandle st = NewStatement(link.dbc);
     ExecDirect(st.get(), sql);
     return true;
   } catch (...) {
@@ -167,12 +174,12 @@ bool OdbcAppender::Exec(const std::string& sql) {
   }
 }
 
-void OdbcAppender::Replay(const std::vector<Queued>& rows, size_t from, size_t to,
+void OdbcAppender::Replay(Link& link, const std::vector<Queued>& rows, size_t from, size_t to,
                           std::vector<RowFailure>& refused) {
   for (size_t r = from; r < to; ++r) {
     const Queued& q = rows[r];
     try {
-      StoreOne(q.values, q.set);
+      StoreOne(link, q.values, q.set);
     } catch (const BrenvoError& e) {
       refused.push_back({q.index, e.number(), e.description()});
     } catch (...) {
@@ -285,8 +292,8 @@ void OdbcAppender::Detach() {
   session_->WaitIdle();
   StopSender();
   queue_.clear();
-  arrayInserts_.clear();
-  inserts_.clear();
+  main_.arrayInserts.clear();
+  main_.inserts.clear();
   open_ = false;
 }
 

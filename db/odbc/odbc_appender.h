@@ -21,9 +21,11 @@
 #pragma once
 
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -65,29 +67,53 @@ class OdbcAppender : public ado::Recordset, public SessionChild {
     std::vector<bool> set;
     long long index = 0;
   };
+  // A connection batches go over, with its statements: the record set's
+  // own, or a side connection of a lane.
+  struct Link {
+    SQLHDBC dbc = SQL_NULL_HANDLE;
+    std::map<std::vector<bool>, StmtHandle> inserts;  // one row each
+    std::vector<ParamBuffer> params;
+    // The array statements (a statement's parameter set size stays with it,
+    // so the one-row statements are kept apart).
+    std::map<std::vector<bool>, StmtHandle> arrayInserts;
+    bool inTxn = false;  // a transaction is open (begun by COMMIT AND CHAIN)
+  };
+  struct Lane;
+  struct Job;
 
   std::string InsertSql(const std::vector<bool>& set) const;
-  SQLHSTMT StatementFor(const std::vector<bool>& set);
-  void StoreOne(const std::vector<ado::Value>& values, const std::vector<bool>& set);
+  SQLHSTMT StatementFor(Link& link, const std::vector<bool>& set);
+  void StoreOne(Link& link, const std::vector<ado::Value>& values, const std::vector<bool>& set);
   bool AppendLiteralRow(const std::vector<ado::Value>& values, const std::vector<bool>& set, std::string& out) const;
   bool AppendLiteral(const ado::Value& v, const Column& col, std::string& out) const;
   void StoreBatch();
-  size_t RunEnd(const std::vector<Queued>& rows, size_t from) const;
+  size_t RunEnd(const std::vector<Queued>& rows, size_t from, bool splitWide) const;
   enum class ArrayResult { Stored, Refused, TooWide, NotSuitable };
   struct Run;  // a run of alike rows of a batch, with its parameter arrays
-  std::vector<Run> MakeRuns(std::vector<Queued>&& rows) const;
+  std::vector<Run> MakeRuns(std::vector<Queued>&& rows, bool gatherWide) const;
   ArrayResult BuildArrays(Run& run) const;
-  ArrayResult ExecArrays(Run& run, bool chain);
-  void EndChain();
+  ArrayResult ExecuteArrays(Link& link, Run& run);
+  ArrayResult ExecArrays(Link& link, Run& run, bool chain);
+  void EndChain(Link& link);
   void SendBatch(std::vector<Run>& runs);
-  void SendRun(Run& run, bool chain, std::vector<RowFailure>& refused);
-  void SendLiterals(const std::vector<Queued>& rows, std::vector<RowFailure>& refused);
-  void Replay(const std::vector<Queued>& rows, size_t from, size_t to, std::vector<RowFailure>& refused);
-  bool Exec(const std::string& sql);
+  void SendRun(Link& link, Run& run, bool chain, std::vector<RowFailure>& refused);
+  void SendLiterals(Link& link, const std::vector<Queued>& rows, std::vector<RowFailure>& refused);
+  void Replay(Link& link, const std::vector<Queued>& rows, size_t from, size_t to, std::vector<RowFailure>& refused);
+  bool Exec(Link& link, const std::string& sql);
   void WaitForSender();
   void StopSender();
   void SenderLoop();
   void RequireOpen() const;
+
+  // Lanes: batches side by side over side connections.
+  bool StartLanes();
+  void LaneLoop(Lane& lane);
+  void StoreJob(Lane& lane, Job& job);
+  bool ExecuteJob(Link& link, std::vector<Run>& runs);
+  void StoreAlone(Link& link, Job& job);
+  void Resolved(long long seq);
+  bool OpenAbove(long long seq) const;
+  bool FailedBefore(long long seq) const;
 
   std::shared_ptr<Session> session_;
   SQLHDBC dbc_;
@@ -97,8 +123,7 @@ class OdbcAppender : public ado::Recordset, public SessionChild {
   std::vector<bool> set_;
   bool pending_ = false;
   bool open_ = true;
-  std::map<std::vector<bool>, StmtHandle> inserts_;
-  std::vector<ParamBuffer> params_;
+  Link main_;
 
   bool canBatch_ = false;
   bool noBackslashEscapes_ = false;
@@ -108,21 +133,39 @@ class OdbcAppender : public ado::Recordset, public SessionChild {
   std::string batchHead_;  // "INSERT INTO t (all columns) VALUES "
   size_t queuedBytes_ = 0;
   std::vector<Queued> queue_;
-  // The array statements, used by the sender alone (a statement's parameter
-  // set size stays with it, so the one-row statements are kept apart).
-  std::map<std::vector<bool>, StmtHandle> arrayInserts_;
+  // The connection's id, database and the session settings that decide how
+  // rows are stored, which side connections copy.
+  std::string connectionId_, database_, settings_;
 
-  // The sender: one batch being stored, one more handed over and waiting.
-  std::thread sender_;
   std::mutex mu_;
   std::condition_variable cv_;
+  bool stop_ = false;
+  std::vector<Run> doneRuns_;  // batches stored, for the caller to free
+  std::vector<RowFailure> failures_;  // guarded by mu_ while batches are on their way
+
+  // The sender on the record set's own connection: one batch being stored,
+  // one more handed over and waiting.
+  std::thread sender_;
   bool haveJob_ = false;  // a batch handed over and not yet taken by the sender
   bool sending_ = false;  // the sender is storing a batch
-  bool inTxn_ = false;    // sender only: a transaction is open (begun by COMMIT AND CHAIN)
-  bool stop_ = false;
   std::vector<Run> jobRuns_;
-  std::vector<Run> doneRuns_;  // the batch last stored, for the caller to free
-  std::vector<RowFailure> failures_;  // guarded by mu_ while the sender runs
+
+  // Lanes, when side connections could be opened (lanesTried_). Batches are
+  // numbered in the order they were filled; each goes in a transaction of
+  // its own, several at once, and commits only once every batch before it
+  // has gone through the server (so a later batch never takes a key from an
+  // earlier one). A batch the server refuses waits until every batch before
+  // it is stored and none after it holds a transaction, then goes row by
+  // row as on the record set's own connection; the later ones go again.
+  bool lanesTried_ = false;
+  std::vector<std::unique_ptr<Lane>> lanes_;
+  std::deque<std::unique_ptr<Job>> jobs_;
+  long long nextSeq_ = 0;
+  std::set<long long> through_;  // executed, waiting to commit, or resolved
+  long long throughUpTo_ = 0;    // every batch below has gone through
+  std::set<long long> resolved_;
+  long long resolvedUpTo_ = 0;   // every batch below is stored or reported
+  std::set<long long> failed_;   // refused batches not yet resolved
 };
 
 }  // namespace brenvo::odbc

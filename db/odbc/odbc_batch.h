@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,17 @@ constexpr size_t kMaxBatchBytes = 1 << 20;
 // never take more than kMaxArrayBytes (else the run goes in halves).
 constexpr size_t kWideValue = 2048;
 constexpr size_t kMaxArrayBytes = size_t{8} << 20;
+// Batches side by side over side connections: enough to keep a distant
+// server busy through the round trips between one batch and the next (one
+// more lane for every kMsPerLane of the round trip).
+constexpr size_t kMinLanes = 2;
+constexpr size_t kMaxLanes = 8;
+constexpr double kMsPerLane = 8;
+// Seconds a lane's row waits for a lock before its batch counts as refused:
+// two batches of one appender can wait on each other (a key taken early by
+// a later batch), which only this ends. A refused batch goes again alone,
+// with the server's own lock wait, when no other batch holds locks.
+constexpr int kLaneLockWait = 2;
 
 // How one column of a batch is bound: every value of the column (NULLs
 // aside) has to share one C type.
@@ -45,6 +58,22 @@ struct OdbcAppender::Run {
   std::vector<bool> set;                         // the columns the statement names
   std::vector<ArrayColumn> cols;
   std::vector<size_t> colIndex;  // cols_ position of each array
+};
+
+struct OdbcAppender::Job {
+  long long seq = 0;  // batches in the order they were filled
+  std::vector<Run> runs;
+};
+
+struct OdbcAppender::Lane {
+  std::unique_ptr<SideLink> side;
+  Link link;
+  std::thread thread;
+  // Guarded by the appender's mu_:
+  bool ready = false;  // connected, settings copied, autocommit off
+  bool dead = false;   // could not be made ready
+  long long seq = -1;  // the batch it holds
+  bool open = false;   // its transaction may hold rows (and locks) of that batch
 };
 
 }  // namespace brenvo::odbc

@@ -53,6 +53,7 @@ class OdbcConnection : public ado::Connection {
       session_->env.reset();
       throw;
     }
+    session_->connectionString = cs;
     open_ = true;
   }
 
@@ -61,6 +62,7 @@ class OdbcConnection : public ado::Connection {
   void Close() override {
     if (!open_) throw BrenvoError(3704, "Operation is not allowed when the object is closed.", "ADODB.Connection");
     session_->CloseChildren();
+    session_->connectionString.clear();
     SQLDisconnect(session_->dbc.get());
     session_->dbc.reset();
     session_->env.reset();

@@ -8,7 +8,20 @@
 namespace brenvo::odbc {
 namespace {
 
-size_t g_sliceRows = 5000;
+constexpr size_t kDefaultSliceRows = 5000;
+size_t g_sliceRows = kDefaultSliceRows;
+// After the first slice, slices hold about kSliceBytes of values (at most
+// kMaxSliceRows rows): few enough round trips that a distant server keeps
+// up with the caller, and memory still bounded whatever the table's size.
+constexpr size_t kSliceBytes = size_t{2} << 20;
+constexpr size_t kMaxSliceRows = 50000;
+
+size_t ValueBytes(const ado::Value& v) {
+  if (const auto* t = std::get_if<std::string>(&v)) return t->size() + 8;
+  if (const auto* b = std::get_if<ado::Bytes>(&v)) return b->size() + 8;
+  if (const auto* d = std::get_if<ado::Decimal>(&v)) return d->text.size() + 8;
+  return 8;
+}
 
 // The primary-key columns of table, in key order.
 std::vector<std::string> PrimaryKey(SQLHDBC dbc, const std::string& table) {
@@ -53,6 +66,7 @@ OdbcReader::~OdbcReader() {
 void OdbcReader::Detach() {
   JoinPrefetch();
   stmt_.reset();
+  nextStmt_.reset();
   open_ = false;
 }
 
@@ -77,8 +91,8 @@ std::unique_ptr<OdbcReader> OdbcReader::ForTable(std::shared_ptr<Session> sessio
   r->sliceRows_ = ReadSliceRows();
   std::string order;
   for (const auto& k : key) order += (order.empty() ? "" : ", ") + QuoteName(k);
-  const std::string limit = " ORDER BY " + order + " LIMIT " + std::to_string(r->sliceRows_);
-  r->sql_ = from + limit;
+  const std::string limit = " ORDER BY " + order + " LIMIT ";
+  r->sql_ = from + limit + std::to_string(r->sliceRows_);
   // After (k1, k2, ...): k1 > ? OR (k1 = ? AND k2 > ?) OR ...; spelt out,
   // since the optimiser turns this form into a range on the key.
   std::string where;
@@ -92,7 +106,7 @@ std::unique_ptr<OdbcReader> OdbcReader::ForTable(std::shared_ptr<Session> sessio
     r->keyParamOrder_.push_back(static_cast<int>(i));
     where += (where.empty() ? "(" : " OR (") + term + ")";
   }
-  r->nextSql_ = from + " WHERE " + where + limit;
+  r->nextSql_ = from + " WHERE " + where + limit + "?";
   r->keyNames_ = std::move(key);
   r->table_ = table;
   r->Start();
@@ -116,27 +130,55 @@ void OdbcReader::Start() {
     return;
   }
   slice_.clear();
-  ReadSlice(slice_);
+  const size_t bytes = ReadSlice(stmt_.get(), slice_);
   pos_ = 0;
   eof_ = slice_.empty();
-  if (slice_.size() == sliceRows_) StartPrefetch();
+  curRows_ = sliceRows_;
+  if (slice_.size() < curRows_) return;
+  PlanNextSlice(bytes);
+  StartPrefetch();
 }
 
-void OdbcReader::RunSlice(bool first) {
-  stmt_ = NewStatement(dbc_);
+// Each slice twice the one before, up to about kSliceBytes of values by the
+// measure of the slice just read: a small table costs no more than before,
+// a large one few round trips.
+void OdbcReader::PlanNextSlice(size_t bytes) {
+  nextRows_ = sliceRows_;
+  if (sliceRows_ < kDefaultSliceRows) return;
+  const size_t byBytes =
+      bytes > 0 ? static_cast<size_t>(static_cast<double>(kSliceBytes) * static_cast<double>(slice_.size()) / bytes)
+                : kMaxSliceRows;
+  nextRows_ = std::clamp<size_t>(std::min(curRows_ * 2, byBytes), sliceRows_, kMaxSliceRows);
+}
+
+// The slices after the first go by one statement, prepared once (a round
+// trip less for each).
+SQLHSTMT OdbcReader::RunSlice(bool first) {
   if (first) {
+    stmt_ = NewStatement(dbc_);
     ExecDirect(stmt_.get(), sql_);
-    return;
+    return stmt_.get();
   }
-  std::u16string w = Utf8ToUtf16(nextSql_);
-  Check(SQLPrepareW(stmt_.get(), W(w), static_cast<SQLINTEGER>(w.size())), SQL_HANDLE_STMT, stmt_.get(), "SQLPrepare");
+  if (!nextStmt_) {
+    StmtHandle s = NewStatement(dbc_);
+    std::u16string w = Utf8ToUtf16(nextSql_);
+    Check(SQLPrepareW(s.get(), W(w), static_cast<SQLINTEGER>(w.size())), SQL_HANDLE_STMT, s.get(), "SQLPrepare");
+    nextStmt_ = std::move(s);
+  }
+  SQLHSTMT s = nextStmt_.get();
+  SQLFreeStmt(s, SQL_RESET_PARAMS);
   keyParams_.assign(keyParamOrder_.size(), ParamBuffer{});
   for (size_t p = 0; p < keyParamOrder_.size(); ++p) {
     const int k = keyParamOrder_[p];
-    BindValue(stmt_.get(), static_cast<SQLUSMALLINT>(p + 1), lastKey_[static_cast<size_t>(k)],
+    BindValue(s, static_cast<SQLUSMALLINT>(p + 1), lastKey_[static_cast<size_t>(k)],
               cols_[static_cast<size_t>(keyCols_[static_cast<size_t>(k)])], keyParams_[p]);
   }
-  Check(SQLExecute(stmt_.get()), SQL_HANDLE_STMT, stmt_.get(), "SQLExecute");
+  limitParam_ = static_cast<SQLINTEGER>(nextRows_);
+  Check(SQLBindParameter(s, static_cast<SQLUSMALLINT>(keyParamOrder_.size() + 1), SQL_PARAM_INPUT, SQL_C_SLONG,
+                         SQL_INTEGER, 0, 0, &limitParam_, 0, nullptr),
+        SQL_HANDLE_STMT, s, "SQLBindParameter");
+  Check(SQLExecute(s), SQL_HANDLE_STMT, s, "SQLExecute");
+  return s;
 }
 
 void OdbcReader::Fetch() {
@@ -151,19 +193,25 @@ void OdbcReader::Fetch() {
   eof_ = false;
 }
 
-void OdbcReader::ReadSlice(std::vector<std::vector<ado::Value>>& out) {
+size_t OdbcReader::ReadSlice(SQLHSTMT s, std::vector<std::vector<ado::Value>>& out) {
+  size_t bytes = 0;
   for (;;) {
-    SQLRETURN rc = SQLFetch(stmt_.get());
+    SQLRETURN rc = SQLFetch(s);
     if (rc == SQL_NO_DATA) break;
-    Check(rc, SQL_HANDLE_STMT, stmt_.get(), "SQLFetch");
+    Check(rc, SQL_HANDLE_STMT, s, "SQLFetch");
     std::vector<ado::Value>& row = out.emplace_back(cols_.size());
-    for (size_t i = 0; i < cols_.size(); ++i) row[i] = ReadValue(stmt_.get(), static_cast<int>(i), cols_[i]);
+    for (size_t i = 0; i < cols_.size(); ++i) {
+      row[i] = ReadValue(s, static_cast<int>(i), cols_[i]);
+      bytes += ValueBytes(row[i]);
+    }
   }
-  stmt_.reset();
+  if (s == stmt_.get()) stmt_.reset();
+  else SQLFreeStmt(s, SQL_CLOSE);
   if (!out.empty()) {
     lastKey_.resize(keyCols_.size());
     for (size_t k = 0; k < keyCols_.size(); ++k) lastKey_[k] = out.back()[static_cast<size_t>(keyCols_[k])];
   }
+  return bytes;
 }
 
 // The next slice is read by a thread of its own while the caller works
@@ -175,10 +223,9 @@ void OdbcReader::StartPrefetch() {
   nextError_ = nullptr;
   prefetch_ = std::thread([this] {
     try {
-      RunSlice(false);
-      ReadSlice(next_);
+      nextBytes_ = ReadSlice(RunSlice(false), next_);
     } catch (...) {
-      stmt_.reset();
+      nextStmt_.reset();
       next_.clear();
       nextError_ = std::current_exception();
     }
@@ -204,7 +251,9 @@ void OdbcReader::NextSlice() {
   next_.clear();
   pos_ = 0;
   eof_ = slice_.empty();
-  if (slice_.size() == sliceRows_) {
+  curRows_ = nextRows_;
+  if (slice_.size() == curRows_) {
+    PlanNextSlice(nextBytes_);
     session_->WaitIdle();
     StartPrefetch();
   }

@@ -1,9 +1,11 @@
 // A table or a query read through ODBC.
 //
 // Reading a whole table streams it: the driver keeps every row of a result
-// in memory, so the table is read in slices of ReadSliceRows() rows in
-// primary-key order (the order InnoDB's table scan gives anyway), each slice
-// starting after the last key of the one before. Memory stays flat however
+// in memory, so the table is read in slices in primary-key order (the order
+// InnoDB's table scan gives anyway), each slice starting after the last key
+// of the one before. The first slice has ReadSliceRows() rows, each other
+// twice the one before up to about 2 MB of values and at most 50,000 rows
+// (fewer round trips to a distant server). Memory stays flat however
 // large the table is (two slices at most: the one being read and the next,
 // which a thread of the record set's own fetches meanwhile). A table without
 // a primary key is read in one piece.
@@ -23,7 +25,8 @@
 namespace brenvo::odbc {
 
 size_t ReadSliceRows();
-void SetReadSliceRows(size_t rows);  // for tests of the slice edges
+// For tests of the slice edges: below the default, every slice has this many rows.
+void SetReadSliceRows(size_t rows);
 
 class OdbcReader : public ado::Recordset, public SessionChild {
  public:
@@ -50,12 +53,13 @@ class OdbcReader : public ado::Recordset, public SessionChild {
  private:
   explicit OdbcReader(std::shared_ptr<Session> session);
   void Start();
-  void RunSlice(bool first);
+  SQLHSTMT RunSlice(bool first);
   void Fetch();
-  void ReadSlice(std::vector<std::vector<ado::Value>>& out);
+  size_t ReadSlice(SQLHSTMT s, std::vector<std::vector<ado::Value>>& out);  // bytes of values read
   void StartPrefetch();
   void JoinPrefetch();
   void NextSlice();
+  void PlanNextSlice(size_t bytes);
   void RequireOpen() const;
 
   std::shared_ptr<Session> session_;
@@ -74,7 +78,12 @@ class OdbcReader : public ado::Recordset, public SessionChild {
   std::vector<int> keyParamOrder_;  // which key each parameter of nextSql_ takes
   std::vector<ado::Value> lastKey_;
   std::vector<ParamBuffer> keyParams_;
-  size_t sliceRows_ = 0;
+  size_t sliceRows_ = 0;  // of the first slice
+  size_t curRows_ = 0;    // asked for in the slice being read
+  size_t nextRows_ = 0;   // asked for in the next
+  size_t nextBytes_ = 0;  // of the values of the next, once read
+  SQLINTEGER limitParam_ = 0;
+  StmtHandle nextStmt_;   // nextSql_, prepared; its last parameter is the slice's rows
   std::string table_;
   std::vector<std::string> keyNames_;
   std::vector<std::vector<ado::Value>> slice_;  // the slice being read, pos_ its current row

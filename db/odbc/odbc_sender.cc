@@ -89,23 +89,25 @@ OdbcAppender::ArrayResult OdbcAppender::BuildArrays(Run& run) const {
   return ArrayResult::Stored;
 }
 
-OdbcAppender::ArrayResult OdbcAppender::ExecArrays(Run& run, bool chain) {
+// Binds the arrays of run and executes them once, in whatever transaction
+// link is in; no commit, no rollback.
+OdbcAppender::ArrayResult OdbcAppender::ExecuteArrays(Link& link, Run& run) {
   const size_t n = run.rows.size();
   const std::vector<bool>& set = run.set;
   const std::vector<ArrayColumn>& cols = run.cols;
   SQLHSTMT s;
-  auto it = arrayInserts_.find(set);
-  if (it != arrayInserts_.end()) {
+  auto it = link.arrayInserts.find(set);
+  if (it != link.arrayInserts.end()) {
     s = it->second.get();
   } else {
-    StmtHandle h = NewStatement(dbc_);
+    StmtHandle h;
+    // A connection gone away refuses even a statement handle: the rows then
+    // go one by one, and each reports the connection's error.
+    if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, link.dbc, h.out()))) return ArrayResult::Refused;
     std::u16string w = Utf8ToUtf16(InsertSql(set));
-    if (!Ok(SQLPrepareW(h.get(), W(w), static_cast<SQLINTEGER>(w.size())))) {
-      EndChain();
-      return ArrayResult::NotSuitable;
-    }
+    if (!Ok(SQLPrepareW(h.get(), W(w), static_cast<SQLINTEGER>(w.size())))) return ArrayResult::NotSuitable;
     s = h.get();
-    arrayInserts_.emplace(set, std::move(h));
+    link.arrayInserts.emplace(set, std::move(h));
   }
 
   std::vector<SQLUSMALLINT> status(n, SQL_PARAM_UNUSED);
@@ -140,19 +142,9 @@ OdbcAppender::ArrayResult OdbcAppender::ExecArrays(Run& run, bool chain) {
   };
   if (!bound) {
     unbind();
-    arrayInserts_.erase(set);
-    EndChain();
+    link.arrayInserts.erase(set);
     return ArrayResult::NotSuitable;
   }
-  // The driver may go on past a refused row; the transaction makes the
-  // batch all or nothing whatever it does. Where another array follows at
-  // once, its transaction is begun by this one's commit (one round trip
-  // less per batch).
-  if (!inTxn_ && !Exec("START TRANSACTION")) {
-    unbind();
-    return ArrayResult::Refused;
-  }
-  inTxn_ = true;
   const SQLRETURN rc = SQLExecute(s);
   bool ok = Ok(rc);
   if (ok && rc == SQL_SUCCESS_WITH_INFO) {
@@ -160,28 +152,43 @@ OdbcAppender::ArrayResult OdbcAppender::ExecArrays(Run& run, bool chain) {
       if (st == SQL_PARAM_ERROR || st == SQL_PARAM_DIAG_UNAVAILABLE) ok = false;
   }
   unbind();
-  if (ok && Exec(chain ? "COMMIT AND CHAIN" : "COMMIT")) {
-    inTxn_ = chain;
+  return ok ? ArrayResult::Stored : ArrayResult::Refused;
+}
+
+OdbcAppender::ArrayResult OdbcAppender::ExecArrays(Link& link, Run& run, bool chain) {
+  // The driver may go on past a refused row; the transaction makes the
+  // batch all or nothing whatever it does. Where another array follows at
+  // once, its transaction is begun by this one's commit (one round trip
+  // less per batch).
+  if (!link.inTxn && !Exec(link, "START TRANSACTION")) return ArrayResult::Refused;
+  link.inTxn = true;
+  const ArrayResult result = ExecuteArrays(link, run);
+  if (result == ArrayResult::NotSuitable) {
+    EndChain(link);
+    return result;
+  }
+  if (result == ArrayResult::Stored && Exec(link, chain ? "COMMIT AND CHAIN" : "COMMIT")) {
+    link.inTxn = chain;
     return ArrayResult::Stored;
   }
-  inTxn_ = false;
-  Exec("ROLLBACK");
+  link.inTxn = false;
+  Exec(link, "ROLLBACK");
   return ArrayResult::Refused;
 }
 
 // Every other way of storing rows runs in autocommit: a transaction begun
 // for an array that then could not be used is closed first.
-void OdbcAppender::EndChain() {
-  if (!inTxn_) return;
-  inTxn_ = false;
-  Exec("COMMIT");
+void OdbcAppender::EndChain(Link& link) {
+  if (!link.inTxn) return;
+  link.inTxn = false;
+  Exec(link, "COMMIT");
 }
 
-void OdbcAppender::SendLiterals(const std::vector<Queued>& rows, std::vector<RowFailure>& refused) {
+void OdbcAppender::SendLiterals(Link& link, const std::vector<Queued>& rows, std::vector<RowFailure>& refused) {
   std::string sql;
   size_t first = 0;
   auto send = [&](size_t end) {
-    if (first < end && !Exec(sql)) Replay(rows, first, end, refused);
+    if (first < end && !Exec(link, sql)) Replay(link, rows, first, end, refused);
     sql.clear();
     first = end;
   };
@@ -191,7 +198,7 @@ void OdbcAppender::SendLiterals(const std::vector<Queued>& rows, std::vector<Row
       // A value with no literal form (a NUL under NO_BACKSLASH_ESCAPES, an
       // infinite double, a GUID) goes by itself, after the rows before it.
       send(r);
-      Replay(rows, r, r + 1, refused);
+      Replay(link, rows, r, r + 1, refused);
       first = r + 1;
       continue;
     }
@@ -206,22 +213,29 @@ void OdbcAppender::SendLiterals(const std::vector<Queued>& rows, std::vector<Row
 // kinds of their values, each run of alike rows goes as an array of its own:
 // long statements of literals are the exception, since the driver's
 // conversion of them has been seen to corrupt memory now and then.
-size_t OdbcAppender::RunEnd(const std::vector<Queued>& rows, size_t from) const {
+namespace {
+
+// Every element of an array is as wide as the column's longest value: a row
+// with a long text or binary value goes apart from the short ones, so that a
+// few long memos do not make the arrays of thousands of rows huge.
+bool HasWideValue(const std::vector<ado::Value>& values) {
+  for (const ado::Value& v : values) {
+    if (const auto* t = std::get_if<std::string>(&v); t && t->size() > kWideValue) return true;
+    if (const auto* b = std::get_if<ado::Bytes>(&v); b && b->size() > kWideValue) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// splitWide: a row with a long value is a run of its own.
+size_t OdbcAppender::RunEnd(const std::vector<Queued>& rows, size_t from, bool splitWide) const {
   auto filled = [&](const std::vector<bool>& s) {
     std::vector<bool> f = s;
     for (size_t i = 0; i < f.size(); ++i) f[i] = f[i] || nullDefault_[i];
     return f;
   };
-  // Every element of an array is as wide as the column's longest value: a
-  // row with a long text or binary value goes in a run of its own, so that a
-  // few long memos do not make the arrays of thousands of rows huge.
-  auto wide = [](const Queued& q) {
-    for (const ado::Value& v : q.values) {
-      if (const auto* t = std::get_if<std::string>(&v); t && t->size() > kWideValue) return true;
-      if (const auto* b = std::get_if<ado::Bytes>(&v); b && b->size() > kWideValue) return true;
-    }
-    return false;
-  };
+  auto wide = [&](const Queued& q) { return splitWide && HasWideValue(q.values); };
   if (wide(rows[from])) return from + 1;
   const std::vector<bool> set = filled(rows[from].set);
   std::vector<Kind> kinds(cols_.size(), Kind::None);
@@ -244,17 +258,17 @@ size_t OdbcAppender::RunEnd(const std::vector<Queued>& rows, size_t from) const 
 
 // A run too wide for one array (a few long memos among short rows make every
 // element as wide as the longest) goes in halves.
-void OdbcAppender::SendRun(Run& run, bool chain, std::vector<RowFailure>& refused) {
+void OdbcAppender::SendRun(Link& link, Run& run, bool chain, std::vector<RowFailure>& refused) {
   switch (run.built) {
     case ArrayResult::Stored:
-      switch (ExecArrays(run, chain)) {
+      switch (ExecArrays(link, run, chain)) {
         case ArrayResult::Stored:
           return;
         case ArrayResult::NotSuitable:
-          SendLiterals(run.rows, refused);
+          SendLiterals(link, run.rows, refused);
           return;
         default:
-          Replay(run.rows, 0, run.rows.size(), refused);
+          Replay(link, run.rows, 0, run.rows.size(), refused);
           return;
       }
     case ArrayResult::TooWide: {
@@ -263,26 +277,38 @@ void OdbcAppender::SendRun(Run& run, bool chain, std::vector<RowFailure>& refuse
       parts[0].rows.assign(run.rows.begin(), half);
       parts[1].rows.assign(half, run.rows.end());
       for (Run& part : parts) part.built = BuildArrays(part);
-      SendRun(parts[0], parts[1].built == ArrayResult::Stored, refused);
-      SendRun(parts[1], chain, refused);
+      SendRun(link, parts[0], parts[1].built == ArrayResult::Stored, refused);
+      SendRun(link, parts[1], chain, refused);
       return;
     }
     default:
-      SendLiterals(run.rows, refused);
+      SendLiterals(link, run.rows, refused);
       return;
   }
 }
 
-std::vector<OdbcAppender::Run> OdbcAppender::MakeRuns(std::vector<Queued>&& rows) const {
+// gatherWide: the rows with long values go after the others, alike ones
+// together (a lane stores a batch in one transaction, so only the rows'
+// order inside it changes; a refused batch goes again in its first order).
+std::vector<OdbcAppender::Run> OdbcAppender::MakeRuns(std::vector<Queued>&& rows, bool gatherWide) const {
+  std::vector<Queued> wide;
+  if (gatherWide) {
+    auto narrowEnd = std::stable_partition(rows.begin(), rows.end(),
+                                           [](const Queued& q) { return !HasWideValue(q.values); });
+    wide.assign(std::make_move_iterator(narrowEnd), std::make_move_iterator(rows.end()));
+    rows.erase(narrowEnd, rows.end());
+  }
   std::vector<Run> runs;
-  for (size_t from = 0; from < rows.size();) {
-    const size_t to = RunEnd(rows, from);
-    Run& run = runs.emplace_back();
-    if (from == 0 && to == rows.size()) run.rows = std::move(rows);
-    else run.rows.assign(std::make_move_iterator(rows.begin() + static_cast<std::ptrdiff_t>(from)),
-                         std::make_move_iterator(rows.begin() + static_cast<std::ptrdiff_t>(to)));
-    run.built = BuildArrays(run);
-    from = to;
+  for (std::vector<Queued>* part : {&rows, &wide}) {
+    for (size_t from = 0; from < part->size();) {
+      const size_t to = RunEnd(*part, from, !gatherWide);
+      Run& run = runs.emplace_back();
+      if (from == 0 && to == part->size()) run.rows = std::move(*part);
+      else run.rows.assign(std::make_move_iterator(part->begin() + static_cast<std::ptrdiff_t>(from)),
+                           std::make_move_iterator(part->begin() + static_cast<std::ptrdiff_t>(to)));
+      run.built = BuildArrays(run);
+      from = to;
+    }
   }
   return runs;
 }
@@ -300,7 +326,7 @@ void OdbcAppender::SendBatch(std::vector<Run>& runs) {
       std::lock_guard<std::mutex> lock(mu_);
       chain = haveJob_ && !jobRuns_.empty() && jobRuns_.front().built == ArrayResult::Stored;
     }
-    SendRun(runs[i], chain, refused);
+    SendRun(main_, runs[i], chain, refused);
   }
   if (!refused.empty()) {
     std::lock_guard<std::mutex> lock(mu_);
@@ -331,29 +357,53 @@ void OdbcAppender::SenderLoop() {
 
 void OdbcAppender::WaitForSender() {
   std::unique_lock<std::mutex> lock(mu_);
-  cv_.wait(lock, [this] { return !haveJob_ && !sending_; });
+  cv_.wait(lock, [this] { return !haveJob_ && !sending_ && jobs_.empty() && resolvedUpTo_ == nextSeq_; });
 }
 
 void OdbcAppender::StopSender() {
-  if (!sender_.joinable()) return;
+  if (!sender_.joinable() && lanes_.empty()) return;
   {
     std::lock_guard<std::mutex> lock(mu_);
     stop_ = true;
   }
   cv_.notify_all();
-  sender_.join();
+  if (sender_.joinable()) sender_.join();
+  for (auto& lane : lanes_) {
+    if (lane->thread.joinable()) lane->thread.join();
+    // Its statements go before its connection goes back to the session.
+    lane->link.inserts.clear();
+    lane->link.arrayInserts.clear();
+    if (lane->ready) session_->ReturnSide(std::move(lane->side));
+  }
+  lanes_.clear();
   stop_ = false;
 }
 
 void OdbcAppender::StoreBatch() {
   if (queue_.empty()) return;
-  std::vector<Run> runs = MakeRuns(std::move(queue_));
   // Others on the connection finish first; this record set's own sender may
   // still be storing the batch before: this one waits in its slot.
   for (SessionChild* c : session_->children)
     if (c != this) c->WaitIdle();
-  if (!sender_.joinable()) sender_ = std::thread([this] { SenderLoop(); });
+  if (!lanesTried_) StartLanes();
+  std::vector<Run> runs = MakeRuns(std::move(queue_), !lanes_.empty());
   std::vector<Run> done;
+  if (!lanes_.empty()) {
+    auto job = std::make_unique<Job>();
+    job->runs = std::move(runs);
+    std::unique_lock<std::mutex> lock(mu_);
+    cv_.wait(lock, [this] { return jobs_.size() < lanes_.size(); });
+    job->seq = nextSeq_++;
+    jobs_.push_back(std::move(job));
+    done = std::move(doneRuns_);
+    doneRuns_.clear();
+    lock.unlock();
+    cv_.notify_all();
+    queuedBytes_ = 0;
+    queue_.clear();
+    return;
+  }
+  if (!sender_.joinable()) sender_ = std::thread([this] { SenderLoop(); });
   {
     std::unique_lock<std::mutex> lock(mu_);
     cv_.wait(lock, [this] { return !haveJob_; });
@@ -379,6 +429,9 @@ std::vector<ado::Recordset::RowFailure> OdbcAppender::Flush() {
   StoreBatch();
   WaitForSender();
   std::lock_guard<std::mutex> lock(mu_);
+  // Lanes report as their batches resolve; the caller hears of rows in order.
+  std::stable_sort(failures_.begin(), failures_.end(),
+                   [](const RowFailure& a, const RowFailure& b) { return a.row < b.row; });
   return std::exchange(failures_, {});
 }
 

@@ -1,5 +1,7 @@
 #include "db/odbc/odbc_session.h"
 
+#include <iterator>
+
 #include "util/error.h"
 
 namespace brenvo::odbc {
@@ -40,6 +42,76 @@ StmtHandle NewStatement(SQLHDBC dbc) {
 void ExecDirect(SQLHSTMT stmt, const std::string& sql) {
   std::u16string w = Utf8ToUtf16(sql);
   Check(SQLExecDirectW(stmt, W(w), static_cast<SQLINTEGER>(w.size())), SQL_HANDLE_STMT, stmt, "SQLExecDirect");
+}
+
+std::vector<std::string> FirstRowTexts(SQLHDBC dbc, const std::string& sql) {
+  StmtHandle s = NewStatement(dbc);
+  ExecDirect(s.get(), sql);
+  std::vector<std::string> out;
+  if (!Ok(SQLFetch(s.get()))) return out;
+  SQLSMALLINT n = 0;
+  SQLNumResultCols(s.get(), &n);
+  for (SQLSMALLINT c = 1; c <= n; ++c) {
+    std::u16string text;
+    SQLWCHAR buf[256];
+    SQLLEN len = 0;
+    for (;;) {
+      const SQLRETURN rc = SQLGetData(s.get(), static_cast<SQLUSMALLINT>(c), SQL_C_WCHAR, buf, sizeof buf, &len);
+      if (rc == SQL_NO_DATA || !Ok(rc) || len == SQL_NULL_DATA) break;
+      const size_t got = len == SQL_NO_TOTAL || static_cast<size_t>(len) >= sizeof buf
+                             ? std::size(buf) - 1
+                             : static_cast<size_t>(len) / sizeof(SQLWCHAR);
+      text.append(reinterpret_cast<const char16_t*>(buf), got);
+      if (rc == SQL_SUCCESS) break;
+    }
+    out.push_back(Utf16ToUtf8(text));
+  }
+  return out;
+}
+
+SideLink::~SideLink() {
+  if (connected) SQLDisconnect(dbc.get());
+}
+
+std::unique_ptr<SideLink> Session::TakeSide() {
+  {
+    std::lock_guard<std::mutex> lock(spareMu);
+    if (!spare.empty()) {
+      auto link = std::move(spare.back());
+      spare.pop_back();
+      return link;
+    }
+  }
+  if (connectionString.empty()) return nullptr;
+  auto link = std::make_unique<SideLink>();
+  if (!Ok(SQLAllocHandle(SQL_HANDLE_DBC, env.get(), link->dbc.out()))) return nullptr;
+  SQLSetConnectAttr(link->dbc.get(), SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN{30}), 0);
+  return link;
+}
+
+bool SideLink::Connect(const std::string& connectionString, const std::string& mainId, const std::string& database) {
+  if (connected) return true;
+  std::u16string w = Utf8ToUtf16(connectionString);
+  if (!Ok(SQLDriverConnectW(dbc.get(), nullptr, W(w), static_cast<SQLSMALLINT>(w.size()), nullptr, 0, nullptr,
+                            SQL_DRIVER_NOPROMPT)))
+    return false;
+  connected = true;
+  // The account sees its own threads only, so seeing the first connection's
+  // proves the same server and account.
+  try {
+    const auto seen = FirstRowTexts(
+        dbc.get(), "SELECT DATABASE(), (SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE ID = " +
+                       std::to_string(std::stoull(mainId)) + ")");
+    return seen.size() == 2 && seen[0] == database && seen[1] == "1";
+  } catch (...) {
+    return false;
+  }
+}
+
+void Session::ReturnSide(std::unique_ptr<SideLink> link) {
+  if (!link) return;
+  std::lock_guard<std::mutex> lock(spareMu);
+  spare.push_back(std::move(link));
 }
 
 std::string QuoteName(const std::string& name) {

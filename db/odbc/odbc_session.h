@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -26,11 +27,34 @@ class SessionChild {
   virtual void WaitIdle() {}
 };
 
+// A second connection to the server and database of a session's own, over
+// which an appender's batches go side by side with others (a round trip to
+// a distant server then costs once for several batches).
+struct SideLink {
+  DbcHandle dbc;
+  bool connected = false;
+  std::string settings;  // the session settings last copied onto it
+  SideLink() = default;
+  SideLink(const SideLink&) = delete;
+  SideLink& operator=(const SideLink&) = delete;
+  ~SideLink();
+  // Connects (once), then proves it reached the very server, account and
+  // database of the session's own connection, whose CONNECTION_ID() is
+  // mainId: the data-source record it is opened by may have changed since.
+  bool Connect(const std::string& connectionString, const std::string& mainId, const std::string& database);
+};
+
 struct Session {
   EnvHandle env;
   DbcHandle dbc;
   bool open = false;
   std::vector<SessionChild*> children;
+  // What the connection was opened with, for side connections; empty: none.
+  std::string connectionString;
+  double roundTripMs = -1;  // timed once, when first needed
+  // Side connections no record set holds at the moment, kept for the next.
+  std::mutex spareMu;
+  std::vector<std::unique_ptr<SideLink>> spare;
 
   SQLHDBC handle() const { return dbc.get(); }
   void Add(SessionChild* c) { children.push_back(c); }
@@ -43,7 +67,16 @@ struct Session {
     auto all = children;
     for (auto* c : all) c->Detach();
     children.clear();
+    std::lock_guard<std::mutex> lock(spareMu);
+    spare.clear();
+    roundTripMs = -1;
   }
+
+  // A spare side connection, or a new one not yet connected (its handle is
+  // made here, on the caller's thread; it may connect on another); null
+  // without a connection string.
+  std::unique_ptr<SideLink> TakeSide();
+  void ReturnSide(std::unique_ptr<SideLink> link);
 };
 
 // `name` with inner backticks doubled.
@@ -51,6 +84,8 @@ std::string QuoteName(const std::string& name);
 
 StmtHandle NewStatement(SQLHDBC dbc);
 void ExecDirect(SQLHSTMT stmt, const std::string& sql);
+// The first row of sql as texts (NULL as empty); empty when there is none.
+std::vector<std::string> FirstRowTexts(SQLHDBC dbc, const std::string& sql);
 
 // The errors ADO's record set gives.
 [[noreturn]] void NoCurrentRecord();

@@ -1,5 +1,6 @@
 // A long copy run in the real window (offscreen): the window keeps handling
-// its events while the job works and refuses a second job. Direction 2 over the large
+// its events while the job works, refuses a second job, and "중지" stops the
+// run with the table in progress as it was. Direction 2 over the large
 // fixture: the Access engine on both sides, no server needed.
 #include <QApplication>
 #include <QElapsedTimer>
@@ -7,12 +8,16 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <atomic>
 #include <filesystem>
 
 #include "app/frm_main.h"
-#include "support/test_support.h"
+#include "shown_window.h"
 #include "transfer/values.h"
 
 namespace brenvo {
@@ -130,6 +135,86 @@ TEST_F(WindowJob, TheWindowLivesDuringALongCopy) {
   ASSERT_TRUE(w->StartJob(false, [&ran] { ran = true; }));
   ASSERT_TRUE(w->WaitForJob(30000));
   EXPECT_TRUE(ran);
+}
+
+TEST_F(WindowJob, CancelLeavesTheTableInProgressAsItWas) {
+  Mark({"customer", "sale_m", "sale_d"});
+  const int saleM = w->catalogue().IndexOf("sale_m");
+  ASSERT_EQ(TargetCount("sale_m"), 4000);
+
+  prompter.QueueAnswers({true, true, true});  // start, continue after the estimate, yes to 중지
+  w->controls().cmdStart->click();
+  // Well past the rows the target had: a table copied halfway would show.
+  RunUntil([&] { return !w->Busy() || (w->catalogue().current() == saleM && w->ProgressValue(0) > 6000); }, 300000);
+  ASSERT_TRUE(w->Busy()) << "the run never got far into sale_m; log:\n" << w->LogText();
+  w->controls().cmdCancel->click();
+  EXPECT_FALSE(w->controls().cmdCancel->isEnabled()) << "asked once";
+  ASSERT_TRUE(w->WaitForJob(300000));
+  EXPECT_EQ(prompter.pendingAnswers(), 0u);
+  EXPECT_EQ(prompter.shown()[2].text, "작업을 중지할까요?");
+  EXPECT_NE(prompter.messages().back(), "복사가 완료되었습니다.") << "a stopped run is not complete";
+  EXPECT_TRUE(w->controls().frames[0]->isEnabled());
+
+  EXPECT_EQ(TargetCount("customer"), 500) << "the table before the stop is replaced";
+  EXPECT_EQ(TargetCount("sale_m"), 4000) << "the table in progress must stay as it was";
+  EXPECT_EQ(TargetCount("sale_d"), 16000) << "a table after the stop is not touched";
+  EXPECT_NE(w->LogText().find("sale_d"), std::string::npos) << "the log names what was left:\n" << w->LogText();
+}
+
+// A job of the test's own making: it talks to the window as the engine does
+// and runs until it is asked to stop.
+TEST(WindowJobs, CallsKeepTheirOrderAndClosingAsksFirst) {
+  test::ShownWindow t;
+  FrmMain& w = t.w;
+  test::ScriptedPrompter& prompter = t.prompter;
+
+  std::atomic<bool> questionOnWindowThread{false};
+  std::string seen;
+  std::atomic<int> rounds{0};
+  prompter.QueueAnswer(true);  // the job's own question
+  ASSERT_TRUE(w.StartJob(true, [&] {
+    w.SetText(Control::Text1_0, "kim");
+    seen = w.Text(Control::Text1_1);  // the handler of the first box has run by now
+    w.AppendLog("첫 줄");
+    w.SetStatus("비우는 중: sale_d");
+    questionOnWindowThread = w.prompter().Ask("계속할까요?") && QThread::currentThread() != w.thread();
+    while (!w.CancelRequested()) {
+      ++rounds;
+      w.SetProgressValue(0, rounds);
+      QThread::msleep(5);
+    }
+    w.AppendLog("중지됨");
+  }));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return rounds > 3; }, 30000));
+  EXPECT_EQ(seen, "brenvocs_kim");
+  EXPECT_TRUE(questionOnWindowThread);
+  EXPECT_EQ(prompter.shown().back().text, "계속할까요?");
+  EXPECT_EQ(w.controls().lblStatus->text(), QString::fromUtf8("비우는 중: sale_d"));
+  EXPECT_EQ(w.LogText(), "첫 줄\r\n");
+
+  // Closing asks; No keeps the window and the job.
+  prompter.QueueAnswer(false);
+  w.close();
+  EXPECT_EQ(prompter.shown().back().text, "작업이 진행 중입니다. 작업을 중지하고 창을 닫을까요?");
+  EXPECT_TRUE(prompter.shown().back().defaultNo);
+  EXPECT_TRUE(w.isVisible());
+  EXPECT_TRUE(w.Busy());
+  EXPECT_FALSE(w.CancelRequested());
+
+  // Escape asks about stopping; No goes on.
+  prompter.QueueAnswer(false);
+  QTest::keyClick(&w, Qt::Key_Escape);
+  EXPECT_EQ(prompter.shown().back().text, "작업을 중지할까요?");
+  EXPECT_FALSE(w.CancelRequested());
+
+  // Yes to closing: the job is asked to stop, the window closes when it has.
+  prompter.QueueAnswer(true);
+  w.close();
+  EXPECT_TRUE(w.CancelRequested());
+  ASSERT_TRUE(w.WaitForJob(30000));
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_EQ(w.LogText(), "첫 줄\r\n중지됨\r\n");
+  EXPECT_EQ(prompter.pendingAnswers(), 0u);
 }
 
 }  // namespace

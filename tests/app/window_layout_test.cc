@@ -11,18 +11,15 @@
 
 #include "app/frm_main.h"
 #include "app/qt_prompter.h"
-#include "support/test_support.h"
+#include "shown_window.h"
 
 namespace brenvo {
 namespace {
 
 TEST(FrmMainLayout, EveryControlStaysPutInAllThreeDirections) {
-  test::TempDir dir;
-  auto store = MakeIniSettingsStore(dir.str());
-  test::ScriptedPrompter prompter;
-  FrmMain w(*store, &prompter, dir.str());
-  w.show();
-  QCoreApplication::processEvents();
+  test::ShownWindow t;
+  FrmMain& w = t.w;
+  test::ScriptedPrompter& prompter = t.prompter;
 
   auto geometry = [&w] {
     std::map<QString, QRect> out;

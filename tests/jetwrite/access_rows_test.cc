@@ -157,7 +157,7 @@ TEST(GlobalUsageMap, GrowsWithTheFileAsAccessKeepsIt) {
 
 // The other library slid the map's window to start at page 760 and marked
 // pages 760-1015 free, which our tables own. Our writer appends into that
-// file: afterwards the map covers the whole file from page 0 again, no
+// file and replaces a table: afterwards the map covers the whole file from page 0 again, no
 // owned page is free, and every row of every table reads.
 TEST(GlobalUsageMap, OurWriterTakesTurnsWithTheOtherLibrary) {
   REQUIRE_FIXTURES();
@@ -172,7 +172,14 @@ TEST(GlobalUsageMap, OurWriterTakesTurnsWithTheOtherLibrary) {
     EXPECT_TRUE(before.Ok());
     EXPECT_FALSE(before.notes.empty());
   }
-  // The copy run's way: the table emptied, then filled anew.
+  // A row appended; then, the copy run's way, a table emptied and filled anew.
+  {
+    auto w = jet::JetWriter::Open(path, kBrenvoPassword);
+    std::istringstream row("dbid,ver\r\nappended,13\r\n");
+    EXPECT_EQ(mdb::ImportCsv(*w, "dbversion", row), 1u);
+    w->Close();
+  }
+  ExpectMapLikeAccess(path);
   auto w = jet::JetWriter::Open(path, kBrenvoPassword);
   std::string csv = ExpectedCsv("cashbook");
   w->Table("cashbook").DeleteAll();
@@ -188,7 +195,7 @@ TEST(GlobalUsageMap, OurWriterTakesTurnsWithTheOtherLibrary) {
     jet::TableScan scan(db->File(), db->Table(t));
     for (jet::RowBytes rb; scan.Next(rb);) ++rows;
   }
-  EXPECT_EQ(rows, 36525);
+  EXPECT_EQ(rows, 36525 + 1);
   EXPECT_EQ(ExportWithOurReader(path, "cashbook"), csv);
   // A table the other library appended to and we did not touch.
   std::string customer = ExportWithOurReader(path, "customer");

@@ -1,18 +1,18 @@
 // A writer killed at a random moment: the file opens, passes the check and
 // holds a prefix of the rows at least as long as the last durable point the
-// writer reported.
+// writer reported; a table replaced inside a transaction holds all its old
+// rows or all its new ones.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
 #include <random>
 #include <set>
 
 #include "db/jet/database.h"
-#include "db/jet/table_scan.h"
-#include "db/jet/column_value.h"
 #include "db/jet/writer.h"
 #include "tests/jetwrite/write_support.h"
 
@@ -33,54 +33,42 @@ Row Schedule(int i) {
   return r;
 }
 
-// sale_m: four indexes; but for the primary key every new key falls between
-// committed ones, so each durable point rewrites their leaves.
-Row Sale(int i) {
-  Row r(8);
-  r[0] = ado::Value(int64_t{i});
-  r[1] = ado::Value("S" + std::to_string(10000 + (i * 7919) % 10007) + "-" + std::to_string(i));
-  r[2] = ado::Value(ado::DateTime{2000 + i % 25, 1 + i % 12, 1 + i % 28, 0, 0, 0});
-  r[3] = ado::Value(int64_t{i % 37});
-  r[4] = ado::Value(1.5 * i);
-  if (i % 40 == 0) r[7] = ado::Value(std::string(6000, 'm'));
-  return r;
-}
+Row Sale(int i) { return SaleRow(i); }
 
-// The child: appends rows 1..kRows, reporting each durable point's row count.
-[[noreturn]] void ImportUntilKilled(const std::string& path, const std::string& table, Row (*make)(int),
-                                    int reportFd) {
-  try {
-    auto w = jet::JetWriter::Open(path, kBrenvoPassword);
-    auto& t = w->Table(table);
-    for (int i = 1; i <= kRows; ++i) {
-      t.Insert(make(i));
-      if (i % kDurableEvery == 0) {
-        t.Commit();
-        int n = i;
-        if (write(reportFd, &n, sizeof n) != sizeof n) _exit(3);
-      }
+// Runs child(reportFd) in a process killed with SIGKILL after a random delay
+// below maxDelay microseconds (or at its own end); returns the numbers it
+// reported.
+std::vector<int> RunKilled(const std::function<void(int)>& child, std::mt19937& rng, uint32_t maxDelay) {
+  int fds[2];
+  if (pipe(fds) != 0) throw std::runtime_error("pipe");
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork");
+  if (pid == 0) {
+    close(fds[0]);
+    try {
+      child(fds[1]);
+    } catch (...) {
+      _exit(2);
     }
-    w->Close();
-    int n = kRows;
-    if (write(reportFd, &n, sizeof n) != sizeof n) _exit(3);
-  } catch (...) {
-    _exit(2);
+    _exit(0);
   }
-  _exit(0);
+  close(fds[1]);
+  usleep(static_cast<useconds_t>(rng() % maxDelay));
+  kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) {
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the writer failed";
+  }
+  std::vector<int> reported;
+  int n = 0;
+  while (read(fds[0], &n, sizeof n) == sizeof n) reported.push_back(n);
+  close(fds[0]);
+  return reported;
 }
 
-std::set<int64_t> StoredIds(const std::string& path, const std::string& table) {
-  auto db = jet::Database::Open(path, kBrenvoPassword);
-  const auto& t = db->Table(table);
-  jet::TableScan scan(db->File(), t);
-  jet::RowBytes row;
-  std::vector<uint8_t> scratch;
-  std::set<int64_t> ids;
-  while (scan.Next(row)) {
-    jet::RowReader rr(row.bytes, t);
-    ids.insert(std::get<int64_t>(jet::DecodeValue(db->File(), rr, t.columns[0], scratch)));
-  }
-  return ids;
+void Report(int fd, int n) {
+  if (write(fd, &n, sizeof n) != sizeof n) _exit(3);
 }
 
 void KillLoop(const std::string& table, Row (*make)(int), int rounds, uint32_t seed) {
@@ -88,22 +76,23 @@ void KillLoop(const std::string& table, Row (*make)(int), int rounds, uint32_t s
   for (int round = 0; round < rounds; ++round) {
     TempDir dir;
     std::string path = CopyBrenvoFixture(dir, "empty-dbMain.mdb");
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      close(fds[0]);
-      ImportUntilKilled(path, table, make, fds[1]);
-    }
-    close(fds[1]);
-    usleep(static_cast<useconds_t>(rng() % 250000));
-    kill(pid, SIGKILL);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    int durable = 0, n = 0;
-    while (read(fds[0], &n, sizeof n) == sizeof n) durable = n;
-    close(fds[0]);
+    // The child appends rows 1..kRows, reporting each durable point's count.
+    std::vector<int> reported = RunKilled(
+        [&](int fd) {
+          auto w = jet::JetWriter::Open(path, kBrenvoPassword);
+          auto& t = w->Table(table);
+          for (int i = 1; i <= kRows; ++i) {
+            t.Insert(make(i));
+            if (i % kDurableEvery == 0) {
+              t.Commit();
+              Report(fd, i);
+            }
+          }
+          w->Close();
+          Report(fd, kRows);
+        },
+        rng, 250000);
+    int durable = reported.empty() ? 0 : reported.back();
 
     EXPECT_EQ(CheckFaults(path), "") << "round " << round;
     std::set<int64_t> ids = StoredIds(path, table);
@@ -129,6 +118,55 @@ TEST(CrashSafety, AWriterKilledAtAnyMomentLeavesASoundPrefix) {
 TEST(CrashSafety, AWriterKilledWhileMergingIndexesLeavesASoundPrefix) {
   REQUIRE_FIXTURES();
   KillLoop("sale_m", Sale, 20, 4);
+}
+
+// dbMain's 4,000 sale_m rows replaced by 3,000 others (ids from 100,001)
+// inside a transaction, with a durable point every 150 rows, killed at a
+// random moment: the table holds all its old rows or all its new ones.
+TEST(CrashSafety, AReplaceKilledAtAnyMomentLeavesTheOldTableOrTheNewOneWhole) {
+  REQUIRE_FIXTURES();
+  constexpr int kNew = 3000;
+  constexpr int64_t kFirst = 100000;
+  std::set<int64_t> newIds;
+  for (int i = 1; i <= kNew; ++i) newIds.insert(kFirst + i);
+  std::mt19937 rng(1208);
+  int sawOld = 0, sawNew = 0;
+  for (int round = 0; round < 24; ++round) {
+    TempDir dir;
+    std::string path = CopyBrenvoFixture(dir, "dbMain.mdb");
+    std::set<int64_t> old = StoredIds(path, "sale_m");
+    std::vector<int> reported = RunKilled(
+        [&](int fd) {
+          auto w = jet::JetWriter::Open(path, kBrenvoPassword);
+          w->BeginTransaction();
+          auto& t = w->Table("sale_m");
+          t.DeleteAll();
+          for (int i = 1; i <= kNew; ++i) {
+            t.Insert(SaleRow(i, kFirst));
+            if (i % kDurableEvery == 0) t.Commit();
+          }
+          w->CommitTransaction();
+          Report(fd, 1);
+          w->Close();
+        },
+        rng, 400000);
+
+    EXPECT_EQ(CheckFaults(path), "") << "round " << round;
+    std::set<int64_t> ids = StoredIds(path, "sale_m");
+    if (ids == old) {
+      ++sawOld;
+      EXPECT_TRUE(reported.empty()) << "round " << round << ": committed, yet the old rows";
+    } else {
+      ++sawNew;
+      EXPECT_EQ(ids, newIds) << "round " << round;
+    }
+    // The file takes the next writer.
+    auto w = jet::JetWriter::Open(path, kBrenvoPassword);
+    w->Table("sale_m").Insert(SaleRow(kNew + 1, kFirst));
+    w->Close();
+    EXPECT_EQ(CheckFaults(path), "") << "round " << round;
+  }
+  std::printf("killed replaces: %d left the old table, %d the new one\n", sawOld, sawNew);
 }
 
 }  // namespace

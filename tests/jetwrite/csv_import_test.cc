@@ -89,5 +89,32 @@ TEST(CsvImport, AnUnterminatedQuoteNamesItsLine) {
             std::string::npos);
 }
 
+// Numbers come back as the export wrote them, the extremes of Single and
+// Double included.
+TEST(CsvImport, ExportedNumbersGoBackInUnchanged) {
+  TempDir dir;
+  std::string path = (dir.path() / "n.mdb").string();
+  jet::CreateDatabase(path, "", jet::ParseSchema("table n\ncolumn s single\ncolumn d double\n"));
+  const std::string csv =
+      "s,d\r\n340282350000000000000000000000000000000,17976931348623157" + std::string(292, '0') +
+      "\r\n-340282350000000000000000000000000000000,0.1\r\n0.000000000000000000000000000000000000000000001,"
+      "0.0000001\r\n";
+  {
+    auto w = jet::JetWriter::Open(path, "");
+    std::istringstream in(csv);
+    EXPECT_EQ(mdb::ImportCsv(*w, "n", in), 3u);
+    w->Close();
+  }
+  EXPECT_EQ(ExportWithOurReader(path, "n", ""), csv);
+  auto w = jet::JetWriter::Open(path, "");
+  std::istringstream in("s,d\r\n340282370000000000000000000000000000000,1\r\n");
+  try {
+    mdb::ImportCsv(*w, "n", in);
+    ADD_FAILURE() << "a Single beyond its range was stored";
+  } catch (const BrenvoError& e) {
+    EXPECT_NE(e.description().find("Numeric field overflow."), std::string::npos) << e.description();
+  }
+}
+
 }  // namespace
 }  // namespace brenvo::test

@@ -131,6 +131,44 @@ TEST(IndexTrees, AThreeLevelTreeWalksLinksAndFindsEveryKey) {
   EXPECT_THROW(b.Add(reinterpret_cast<const uint8_t*>("a"), 1, 0x100), BrenvoError);
 }
 
+// Inner pages hold at least one entry besides their tail, at every entry
+// count: a page whose only child is its tail (the last page of a level when
+// the page before it had just filled up) is a shape Access does not write.
+// Keys of 800 bytes put four entries on a leaf and five children under an
+// inner page, so every count up to 520 passes each page boundary of three
+// inner levels.
+TEST(IndexTrees, InnerPagesHoldAnEntryBesidesTheirTailAtEveryCount) {
+  TempDir dir;
+  for (int n = 1; n <= 520; ++n) {
+    std::string path = (dir.path() / "tree.bin").string();
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    jet::Pager pager(fd, path, 4096, 0);
+    pager.Allocate();
+    std::vector<jet::IndexEntry> entries;
+    for (int i = 0; i < n; ++i) {
+      std::string key(800, static_cast<char>('a' + i % 26));
+      for (int k = 0; k < 4; ++k) key[static_cast<size_t>(k)] = static_cast<char>((i >> (24 - 8 * k)) & 0xFF);
+      entries.push_back({key, static_cast<uint32_t>(100 + i), 0});
+    }
+    std::vector<uint32_t> pages;
+    uint32_t root = jet::BuildIndex(pager, 77, entries, pages);
+    auto levels = Levels(pager, root);
+    for (size_t l = 0; l + 1 < levels.size(); ++l)
+      for (uint32_t p : levels[l]) {
+        jet::Page b = pager.Read(p);
+        jet::NodeReader r;
+        r.Decode(b, p);
+        ASSERT_GE(r.Count(), 1u) << n << " entries: level " << l << " page " << p << " has only its tail";
+        ASSERT_NE(r.Tail(), 0u) << n << " entries: level " << l << " page " << p;
+      }
+    ASSERT_TRUE(jet::WalkIndex(pager, root).entries == entries) << n;
+    if (n == 520) {
+      EXPECT_EQ(levels.size(), 5u);
+    }
+  }
+}
+
 const char* kItems = R"(table items
 column id long
 column name text 255

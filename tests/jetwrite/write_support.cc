@@ -7,9 +7,11 @@
 #include <sstream>
 
 #include "db/jet/check.h"
+#include "db/jet/column_value.h"
 #include "db/jet/database.h"
 #include "db/jet/header.h"
 #include "db/jet/table_def.h"
+#include "db/jet/table_scan.h"
 #include "tools/brenvo-mdb/csv_format.h"
 #include "tools/brenvo-mdb/csv_import.h"
 
@@ -23,27 +25,32 @@ std::string CopyBrenvoFixture(const TempDir& dir, const std::string& name) {
   return to.string();
 }
 
-void RelabelSortOrder(const std::string& path, const std::string& password, uint16_t lcid) {
-  std::string bytes = ReadFile(path);
-  std::vector<uint8_t> page0(bytes.begin(), bytes.begin() + 4096);
-  jet::ToggleHeaderMask(page0);
-  page0[0x6E] = static_cast<uint8_t>(lcid);
-  page0[0x6F] = static_cast<uint8_t>(lcid >> 8);
-  jet::ToggleHeaderMask(page0);
-  std::copy(page0.begin(), page0.end(), bytes.begin());
-  auto db = jet::Database::Open(path, password);
-  for (const auto& name : db->UserTables()) {
-    const auto& t = db->Table(name);
-    for (const auto& c : t.columns) {
-      if (c.type != jet::kColText && c.type != jet::kColMemo) continue;
-      // Column entries lie on the definition's first page in these files.
-      ASSERT_LT(c.defOffset + 13, 4096u);
-      size_t at = static_cast<size_t>(t.page) * 4096 + c.defOffset + 11;
-      bytes[at] = static_cast<char>(lcid);
-      bytes[at + 1] = static_cast<char>(lcid >> 8);
-    }
+std::set<int64_t> StoredIds(const jet::Database& db, const std::string& table) {
+  const auto& t = db.Table(table);
+  jet::TableScan scan(db.File(), t);
+  jet::RowBytes row;
+  std::vector<uint8_t> scratch;
+  std::set<int64_t> ids;
+  while (scan.Next(row)) {
+    jet::RowReader rr(row.bytes, t);
+    ids.insert(std::get<int64_t>(jet::DecodeValue(db.File(), rr, t.columns[0], scratch)));
   }
-  WriteFile(path, bytes);
+  return ids;
+}
+
+std::set<int64_t> StoredIds(const std::string& path, const std::string& table) {
+  return StoredIds(*jet::Database::Open(path, kBrenvoPassword), table);
+}
+
+std::vector<std::optional<ado::Value>> SaleRow(int i, int64_t firstId) {
+  std::vector<std::optional<ado::Value>> r(8);
+  r[0] = ado::Value(int64_t{firstId + i});
+  r[1] = ado::Value("S" + std::to_string(10000 + (i * 7919) % 10007) + "-" + std::to_string(i));
+  r[2] = ado::Value(ado::DateTime{2000 + i % 25, 1 + i % 12, 1 + i % 28, 0, 0, 0});
+  r[3] = ado::Value(int64_t{i % 37});
+  r[4] = ado::Value(1.5 * i);
+  if (i % 40 == 0) r[7] = ado::Value(std::string(6000, 'm'));
+  return r;
 }
 
 SmallTmpfs::SmallTmpfs(uint64_t bytes) {

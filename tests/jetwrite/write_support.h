@@ -3,12 +3,19 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "db/ado/value.h"
+#include "support/jet_relabel.h"
 #include "support/test_support.h"
+
+namespace brenvo::jet {
+class Database;
+}
 
 namespace brenvo::test {
 
@@ -25,10 +32,15 @@ std::string ExportWithOurReader(const std::string& path, const std::string& tabl
 std::vector<std::vector<std::optional<std::string>>> ExportWithMdbtools(const std::string& path,
                                                                          const std::string& table);
 bool HaveMdbtools();
-// Gives the file another sort order as a file of that language would carry
-// it: the header's LCID (0x6E of the decoded header) and that of every text
-// and memo column of every user table. The keys stay as they were.
-void RelabelSortOrder(const std::string& path, const std::string& password, uint16_t lcid);
+// The first column (a Long key) of every row of a table, through our reader.
+std::set<int64_t> StoredIds(const jet::Database& db, const std::string& table);
+std::set<int64_t> StoredIds(const std::string& path, const std::string& table);
+
+// A row of sale_m with the id firstId + i: four indexes, and but for the
+// primary key every new key falls between earlier ones; every 40th row has
+// a memo of several pages.
+std::vector<std::optional<ado::Value>> SaleRow(int i, int64_t firstId = 0);
+
 // A tmpfs of the given size mounted over a temporary folder (root only):
 // a small disk that fills up. Mounted() is false where mounting is refused.
 class SmallTmpfs {

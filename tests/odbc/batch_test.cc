@@ -218,5 +218,55 @@ TEST_P(OdbcBatchTest, LeftOutColumnsGetTheirOwnDefaults) {
   EXPECT_TRUE(r->Eof());
 }
 
+// Batches go side by side over several connections, and a later batch may
+// reach the server first. A key that two batches share must still be stored
+// from the earlier one: here the first batch stalls on a trigger while the
+// second takes the key, and each row's outcome must be what storing the
+// batches one after another gives.
+TEST_P(OdbcBatchTest, ALaterBatchNeverTakesAKeyFromAnEarlierOne) {
+  Root("CREATE TABLE o (id INT PRIMARY KEY, s VARCHAR(8)) ENGINE=InnoDB;"
+       "CREATE TRIGGER o_slow BEFORE INSERT ON o FOR EACH ROW BEGIN IF NEW.id = 5 THEN DO SLEEP(1); END IF; END");
+  auto w = conn_->OpenTable("o", ado::OpenMode::Append);
+  w->SetBatchRows(20);
+  for (int64_t i = 0; i < 100; ++i) {
+    w->AddNew();
+    // Row 30 (second batch) repeats the key of row 10 (first batch, after the stall).
+    w->SetValue(0, i == 30 ? int64_t{10} : i);
+    w->SetValue(1, "행" + std::to_string(i));
+    w->Update();
+  }
+  const auto failures = w->Flush();
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_EQ(failures[0].row, 30);
+  EXPECT_NE(failures[0].description.find("Duplicate entry"), std::string::npos) << failures[0].description;
+  const auto seen = Seen("COUNT(*), MAX(s = '행10' AND id = 10) FROM `" + db_ + "`.o");
+  EXPECT_EQ(seen.at(0).at(0), "99");
+  EXPECT_EQ(seen.at(0).at(1), "1");
+  w->Close();
+}
+
+// The side connections a batch may go over are opened by the connection's
+// own connection string; they are used only where they reach the very
+// database the connection is on now, or rows would land elsewhere.
+TEST_P(OdbcBatchTest, BatchesLandInTheDatabaseTheConnectionIsOn) {
+  const std::string other = test::UniqueName("batch_other");
+  test::CreateDatabase(server_, other, GetParam());
+  test::ScopedDatabase scopedOther(server_, other);
+  for (const std::string& db : {db_, other})
+    test::RootExec(server_, "CREATE TABLE `" + db + "`.t (id INT PRIMARY KEY) ENGINE=InnoDB");
+  conn_->Execute("USE `" + other + "`");
+  auto w = conn_->OpenTable("t", ado::OpenMode::Append);
+  w->SetBatchRows(10);
+  for (int64_t i = 0; i < 95; ++i) {
+    w->AddNew();
+    w->SetValue(0, i);
+    w->Update();
+  }
+  EXPECT_TRUE(w->Flush().empty());
+  w->Close();
+  EXPECT_EQ(Seen("COUNT(*) FROM `" + other + "`.t").at(0).at(0), "95");
+  EXPECT_EQ(Seen("COUNT(*) FROM `" + db_ + "`.t").at(0).at(0), "0");
+}
+
 }  // namespace
 }  // namespace brenvo::odbc

@@ -9,6 +9,11 @@
 #include <QStyle>
 #include <QTest>
 #include <QTimer>
+#include <QElapsedTimer>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "inhouse_fixture.h"
 #include "signin/frm_login.h"
@@ -151,6 +156,45 @@ TEST_F(Window, RefusedWorkstationEndsTheProgram) {
   EXPECT_EQ(ends_, 1);
   ASSERT_EQ(prompter_.messages().size(), 1u);
   EXPECT_EQ(prompter_.messages()[0], "허용되지 않은 컴퓨터입니다. 관리자에게 문의바랍니다.\r\nMAC: ");
+}
+
+// The management server takes the connection and never answers: the
+// window waits out the client's connect limit painting, not frozen.
+TEST(SignInWindow, KeepsHandlingEventsWhileTheServerIsSilent) {
+  const std::string admin = ::brenvo::test::TestEnv("ADMIN_HOST");
+  if (admin.empty()) GTEST_SKIP() << "test server not started: BRENVO_TEST_ADMIN_HOST unset";
+  // An address of the servers' range that nobody serves; port 3306 as the sign-in uses.
+  const std::string silentHost = admin.substr(0, admin.rfind('.')) + ".99";
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(3306);
+  ::inet_pton(AF_INET, silentHost.c_str(), &a.sin_addr);
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0) << silentHost;
+  ASSERT_EQ(::listen(fd, 8), 0);  // the kernel completes the handshake; nobody answers
+
+  ProgramSettings settings(silentHost);
+  ScriptedPrompter prompter;
+  KarvoDbEnv env{prompter, *settings.store};
+  env.adapters = [] { return std::vector<NetAdapter>{{"eth0", std::string("00:1A:2B:3C:4D:5E")}}; };
+  TempDir loginDir;
+  auto loginSettings = MakeIniSettingsStore(loginDir.str());
+  int ends = 0;
+  frmLogin w(env, *loginSettings, [&ends] { ++ends; });
+  int ticksWhileWorking = 0;
+  QTimer timer;
+  QObject::connect(&timer, &QTimer::timeout, [&] { ticksWhileWorking += w.Working(); });
+  timer.start(20);
+  w.show();
+  QElapsedTimer t;
+  t.start();
+  while (ends == 0 && t.elapsed() < 60000) QApplication::processEvents(QEventLoop::AllEvents, 50);
+  ::close(fd);
+  EXPECT_EQ(ends, 1) << "the lookup failed, so the workstation is refused";
+  EXPECT_GT(ticksWhileWorking, 20) << "the window's timers did not run while the lookup waited";
+  ASSERT_EQ(prompter.messages().size(), 2u);
+  EXPECT_EQ(prompter.messages()[0].rfind("Error 2013 ", 0), 0u) << prompter.messages()[0];
+  EXPECT_EQ(prompter.messages()[1].rfind("허용되지 않은 컴퓨터입니다.", 0), 0u) << prompter.messages()[1];
 }
 
 }  // namespace

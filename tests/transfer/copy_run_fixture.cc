@@ -2,7 +2,39 @@
 
 #include <sstream>
 
+#include "db/jet/check.h"
+#include "db/jet/database.h"
+#include "tools/brenvo-mdb/csv_format.h"
+#include "transfer/catalogue.h"
+
 namespace brenvo::test {
+
+std::string MdbExport(const std::filesystem::path& file, const std::string& table) {
+  auto db = jet::Database::Open(file.string(), "wq3518");
+  std::string out;
+  mdb::ExportCsv(*db, table, [&](std::string_view piece) {
+    out.append(piece);
+    return true;
+  });
+  return out;
+}
+
+void ExpectLikeReference(const std::filesystem::path& file) {
+  for (const auto& t : TableCatalogue::TableNames()) {
+    std::string expected = ReadFile(FixturesDir() / "brenvo" / "expected" / (t + ".csv"));
+    EXPECT_TRUE(MdbExport(file, t) == expected) << "table " << t << " differs";
+  }
+  auto report = jet::CheckDatabase(file.string(), "wq3518");
+  for (const auto& f : report.faults) ADD_FAILURE() << f;
+}
+
+void ExpectVerifiedEqual(const CopyRunResult& r, size_t tables) {
+  EXPECT_EQ(r.verification.size(), tables);
+  for (const auto& v : r.verification) {
+    EXPECT_EQ(v.differing, 0) << v.table;
+    EXPECT_EQ(v.error, "") << v.table;
+  }
+}
 
 void CopyRunTest::SetUp() {
   dbs = dir.path() / "Brenvo" / "DBS";

@@ -17,7 +17,7 @@
 namespace brenvo::test {
 
 // The window-less console, with a hook on the row bar so a test can act in
-// the middle of a table.
+// the middle of a table, and a cancel request a test can raise.
 class HookedConsole : public ConsoleState {
  public:
   using ConsoleState::ConsoleState;
@@ -25,8 +25,18 @@ class HookedConsole : public ConsoleState {
     ConsoleState::SetProgressValue(bar, value);
     if (bar == 0 && onRow) onRow(value);
   }
+  bool CancelRequested() const override { return cancel; }
   std::function<void(int)> onRow;
+  bool cancel = false;  // what the Cancel button would set
 };
+
+// A table of an Access file (the fixtures' password) as CSV by the fixtures' rules.
+std::string MdbExport(const std::filesystem::path& file, const std::string& table);
+// Every table of file equal to the reference export of dbMain.mdb, and the file sound.
+void ExpectLikeReference(const std::filesystem::path& file);
+
+// The run read back every one of tables tables and found them equal.
+void ExpectVerifiedEqual(const CopyRunResult& r, size_t tables);
 
 class CopyRunTest : public ::testing::Test {
  protected:

@@ -66,7 +66,7 @@ TEST_F(CopyRunSafetyTest, AnEstimateThatCannotOpenTheSourceStopsTheRun) {
   // Counts of an earlier estimate are not left behind for the next run.
   for (const auto& e : console->catalogue().entries()) EXPECT_EQ(e.expectedRows, kUnknownRowCount) << e.table;
   std::string log = LogFileText();
-  EXPECT_NE(log.find("작업 중지: 원본의 행 수를 읽지 못하여"), std::string::npos) << log;
+  EXPECT_NE(log.find("작업 중지: 원본의 행 수를 읽지 못함 (대상 DB 변경 없음)"), std::string::npos) << log;
   EXPECT_NE(log.find("[메시지] 원본의 행 수를 읽지 못하여"), std::string::npos) << log;
 
   // Direction 0: the Access file busy once; the CS DB keeps its dbversion row.

@@ -34,6 +34,7 @@ TEST_F(CopyRunTest, BrenvoToCsCopiesEveryValueExactly) {
   EXPECT_EQ(r.rowsFailed, 0);
   EXPECT_EQ(r.errorsReported, 0);
   EXPECT_EQ(r.rowsStored, 36325);
+  ExpectVerifiedEqual(r, 20);
   for (const auto& t : TableCatalogue::TableNames()) {
     std::string expected = ReadFile(FixturesDir() / "brenvo" / "expected" / (t + ".csv"));
     std::string got = CsExport(t);
@@ -67,7 +68,7 @@ TEST_F(CopyRunTest, NoAtEitherQuestion) {
   Run();
   // Only the estimate's own effects: its lines and the counts.
   EXPECT_EQ(console->catalogue().at(4).expectedRows, 500);
-  EXPECT_TRUE(Has(Lines(), "예상시간(초당 15건) 00:41:12"));
+  EXPECT_TRUE(Has(Lines(), "예상시간(초당 10000건) 00:00:19"));  // 36,325 rows to a remote server
   // A run that stops at a question still leaves what it showed in its log file.
   EXPECT_EQ(LogFiles(dir.path()), 1);
   EXPECT_NE(Cp949ToUtf8(ReadFile(console->LogFilePath())).find("작업 중지: 계속하지 않음"), std::string::npos);
@@ -215,32 +216,49 @@ long long CountTrapMessages(const ScriptedPrompter& p, const std::string& proced
   return n;
 }
 
-TEST_F(CopyRunTest, RefusedRowsAreReportedAndNotCountedAsStored) {
+TEST_F(CopyRunTest, RefusedRowsAreReportedOnceAndNotCountedAsStored) {
   REQUIRE_FIXTURES();
   REQUIRE_TEST_ENV("CS_HOST");
   PlaceMdb("dbMain.mdb", "dbMain.mdb");
   MakeCsDb(CsServer(), CsServer().host);
-  // Too narrow for some names; the field check that would have said so is skipped.
-  RootExec(cs, "ALTER TABLE `" + db + "`.customer MODIFY ceo_name VARCHAR(3)");
+  // Too narrow for many names; the field check that would have said so is skipped.
+  RootExec(cs, "ALTER TABLE `" + db + "`.customer MODIFY ceo_name VARCHAR(2)");
   Mark({"customer"});
   console->SetChecked(Control::chkSkipFidSize, true);
   prompter.QueueAnswers({true, true});
   CopyRunResult r = Run();
   ASSERT_TRUE(r.completed);
+  EXPECT_FALSE(r.Succeeded());
   long long stored = CsCount("customer");
-  EXPECT_GT(r.rowsFailed, 0);
+  EXPECT_GT(r.rowsFailed, 1);
   EXPECT_EQ(r.rowsStored, stored);
   EXPECT_EQ(r.rowsStored + r.rowsFailed, 500);
-  EXPECT_EQ(CountTrapMessages(prompter, "cmdStart_Click"), r.rowsFailed);
+  // One box for the table and its kind of error; every row in the pane.
+  EXPECT_EQ(CountTrapMessages(prompter, "cmdStart_Click"), 1);
+  auto lines = Lines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) { return l.rfind("  실패 customer ", 0) == 0; }),
+            r.rowsFailed);
   std::string line = " ADO  customer" + std::string(12, '.') +
                      LPad(FormatThousands(stored), 10, ".") + "건 복사(Time ";
   bool found = false;
-  for (const auto& l : Lines())
+  for (const auto& l : lines)
     if (l.rfind(line, 0) == 0) {
       found = true;
       EXPECT_NE(l.find(") 실패 " + FormatThousands(r.rowsFailed) + "건"), std::string::npos) << l;
     }
   EXPECT_TRUE(found) << console->LogText();
+  // No completion message: the counts and where the log file is.
+  std::string last = prompter.messages().back();
+  EXPECT_EQ(last.rfind("복사를 마쳤으나 저장하지 못한 행이나 오류가 있습니다.\r\n저장 " + FormatThousands(stored) +
+                           "건, 실패 " + FormatThousands(r.rowsFailed) + "건\r\n",
+                       0),
+            0u)
+      << last;
+  EXPECT_NE(last.find("로그 파일: " + console->LogFilePath()), std::string::npos) << last;
+  // The read-back sees the rows that are not there.
+  ASSERT_EQ(r.verification.size(), 1u);
+  EXPECT_EQ(r.verification[0].differing, r.rowsFailed);
 }
 
 TEST_F(CopyRunTest, AMissingTargetTableIsReportedAndTheRestIsCopied) {
@@ -254,10 +272,13 @@ TEST_F(CopyRunTest, AMissingTargetTableIsReportedAndTheRestIsCopied) {
   CopyRunResult r = Run();
   ASSERT_TRUE(r.completed);
   EXPECT_GE(CountTrapMessages(prompter, "ChkFieldSizeAndCSVChar"), 1);
-  EXPECT_GE(CountTrapMessages(prompter, "cmdStart_Click"), 2);  // DELETE and the append record set
+  EXPECT_EQ(CountTrapMessages(prompter, "cmdStart_Click"), 1);  // the DELETE; nothing is copied after it
   EXPECT_EQ(CsCount("office"), 1);
   EXPECT_EQ(CsCount("accounts"), 8);
   EXPECT_EQ(r.rowsStored, 9);
+  EXPECT_EQ(r.rowsFailed, 20);  // pclass's rows went nowhere
+  EXPECT_FALSE(r.Succeeded());
+  EXPECT_NE(prompter.messages().back(), "복사가 완료되었습니다.");
 }
 
 TEST_F(CopyRunTest, ServerConnectionKilledInTheMiddleOfATable) {

@@ -5,33 +5,11 @@
 #include <sys/stat.h>
 
 #include "copy_run_fixture.h"
-#include "db/jet/check.h"
-#include "db/jet/database.h"
 #include "db/mysql/direct_db.h"
-#include "tools/brenvo-mdb/csv_format.h"
 #include "transfer/catalogue.h"
 
 namespace brenvo::test {
 namespace {
-
-std::string Export(const std::filesystem::path& file, const std::string& table) {
-  auto db = jet::Database::Open(file.string(), "wq3518");
-  std::string out;
-  mdb::ExportCsv(*db, table, [&](std::string_view piece) {
-    out.append(piece);
-    return true;
-  });
-  return out;
-}
-
-void ExpectLikeReference(const std::filesystem::path& file) {
-  for (const auto& t : TableCatalogue::TableNames()) {
-    std::string expected = ReadFile(FixturesDir() / "brenvo" / "expected" / (t + ".csv"));
-    EXPECT_TRUE(Export(file, t) == expected) << "table " << t << " differs";
-  }
-  auto report = jet::CheckDatabase(file.string(), "wq3518");
-  for (const auto& f : report.faults) ADD_FAILURE() << f;
-}
 
 class AccessTargetTest : public CopyRunTest {
  protected:
@@ -57,6 +35,8 @@ TEST_F(AccessTargetTest, CsToBrenvoGivesBackEveryValue) {
   ASSERT_TRUE(r.completed);
   EXPECT_EQ(r.rowsStored, 36325);
   EXPECT_EQ(r.errorsReported, 0);
+  ExpectVerifiedEqual(r, 20);
+  EXPECT_EQ(prompter.messages().back(), "복사가 완료되었습니다.");
   ExpectLikeReference(dbs / "dbMain.mdb");
 }
 
@@ -70,6 +50,7 @@ TEST_F(AccessTargetTest, BrenvoToBrenvoWithoutADirectConnection) {
   CopyRunResult r = Run();
   ASSERT_TRUE(r.completed);
   EXPECT_EQ(r.errorsReported, 0);
+  ExpectVerifiedEqual(r, 20);
   EXPECT_EQ(console->directDb, nullptr);  // DBConnect never ran, DBClose had nothing to close
   // Equal sizes on both sides: the check logs nothing between its two lines.
   auto lines = Lines();
@@ -116,8 +97,8 @@ TEST_F(AccessTargetTest, ZeroDatesAreRepairedOnlyWhenAskedInCsToBrenvo) {
   // The CS DB itself was repaired, and the repaired values arrived.
   EXPECT_EQ(RootQuery(cs, "SELECT lastmodify FROM " + t + "product_m")[0][0], "1900-01-01 01:01:01");
   EXPECT_EQ(RootQuery(cs, "SELECT estidate FROM " + t + "estimate_m WHERE esti_id = 1")[0][0], "1900-01-01");
-  EXPECT_NE(Export(dbs / "dbMain.mdb", "product_m").find("1900-01-01 01:01:01"), std::string::npos);
-  std::string est = Export(dbs / "dbMain.mdb", "estimate_m");
+  EXPECT_NE(MdbExport(dbs / "dbMain.mdb", "product_m").find("1900-01-01 01:01:01"), std::string::npos);
+  std::string est = MdbExport(dbs / "dbMain.mdb", "estimate_m");
   EXPECT_NE(est.find("1,,1900-01-01 00:00:00"), std::string::npos) << est;
   EXPECT_NE(est.find("2,,2024-02-29 00:00:00"), std::string::npos) << est;
 }

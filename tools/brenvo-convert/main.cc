@@ -24,15 +24,17 @@ using namespace brenvo;
 constexpr const char* kUsage =
     "usage: brenvo-convert --direction 0|1|2 --app-path FOLDER [--id ID] [--db NAME] [--host HOST]\n"
     "                      [--tables a,b,...] [--skip-field-check] [--fix-zero-dates] [--yes]\n"
-    "                      [--log-dir FOLDER] [--config KEY=VALUE ...]\n"
+    "                      [--log-dir FOLDER] [--no-verify] [--config KEY=VALUE ...]\n"
     "  --direction  0 Brenvo -> CS, 1 CS -> Brenvo, 2 Brenvo -> Brenvo\n"
     "  --app-path   the Brenvo folder whose DBS holds dbMain.mdb (and empty-dbMain.mdb)\n"
     "  --db         CS database name (default brenvocs_ + ID)\n"
     "  --tables     only these catalogue tables (default all), copied in catalogue order\n"
     "  --yes        answer Yes to every question; without it a question ends the run (exit 2)\n"
     "  --log-dir    folder of the run's log file (default: the current folder)\n"
+    "  --no-verify  do not read the copied tables back and compare them with the source\n"
     "  --config     a key of the program's own \"Config\" settings (server overrides)\n"
-    "exit codes: 0 copied, 1 stopped or rows failed, 2 a question was not answered, 64 bad arguments\n";
+    "exit codes: 0 every row copied and read back equal, 1 stopped, cancelled, rows failed, an error\n"
+    "            or a difference found, 2 a question was not answered, 64 bad arguments\n";
 
 class CliPrompter : public Prompter {
  public:
@@ -66,7 +68,7 @@ int Fail(const std::string& what) {
 int main(int argc, char** argv) {
   int direction = -1;
   std::string appPath, id, db, host, tables, logDir;
-  bool dbGiven = false, skip = false, fixDates = false, yes = false;
+  bool dbGiven = false, skip = false, fixDates = false, yes = false, verify = true;
   std::vector<std::pair<std::string, std::string>> config;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -88,6 +90,7 @@ int main(int argc, char** argv) {
       else if (a == "--skip-field-check") skip = true;
       else if (a == "--fix-zero-dates") fixDates = true;
       else if (a == "--yes") yes = true;
+      else if (a == "--no-verify") verify = false;
       else if (a == "--config") {
         std::string kv = value("--config");
         auto eq = kv.find('=');
@@ -136,9 +139,13 @@ int main(int argc, char** argv) {
   console.FormLogFilePath();
 
   TransferServices services = DefaultTransferServices(console);
-  CopyRunResult r = cmdStart_Click(console, services);
+  CopyRunOptions options;
+  options.verify = verify;
+  CopyRunResult r = cmdStart_Click(console, services, options);
   if (prompter.unanswered()) return 2;
+  long long differing = 0;
+  for (const auto& v : r.verification) differing += v.differing;
   std::cout << "rows stored " << r.rowsStored << ", failed " << r.rowsFailed << ", errors " << r.errorsReported
-            << ", log " << console.LogFilePath() << std::endl;
-  return (r.completed && r.rowsFailed == 0 && r.errorsReported == 0) ? 0 : 1;
+            << ", differing " << differing << ", log " << console.LogFilePath() << std::endl;
+  return r.Succeeded() ? 0 : 1;
 }
