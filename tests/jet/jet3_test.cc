@@ -149,6 +149,12 @@ TEST(Jet3Files, EveryWriteIsRefusedAndTheFileStaysAsItWas) {
   } catch (const BrenvoError& e) {
     EXPECT_TRUE(isRefusal(e)) << e.description();
   }
+  try {
+    conn->BeginTrans();
+    ADD_FAILURE() << "a transaction began";
+  } catch (const BrenvoError& e) {
+    EXPECT_TRUE(isRefusal(e)) << e.description();
+  }
   // The connection still reads after the refusals.
   EXPECT_EQ(std::get<int64_t>(conn->OpenQuery("SELECT COUNT(*) FROM [Results]")->GetValue(0)), 45);
   conn->Close();
