@@ -72,7 +72,7 @@ bool GetTableInfo(Console& console, const TransferServices& services) {
       e.expectedRows = count;
       continue;
     }
-    console.SetStatus("건수 세는 중: " + e.table);
+    console.SetStatus(e.table + " 건수 세는 중...");
     Trap(p, kProc, kOwner, [&] {
       auto rs = conn->OpenQuery("SELECT COUNT(*) FROM " + e.table);
       if (rs->Eof()) throw BrenvoError(3021, "Either BOF or EOF is True, or the current record has been deleted.");
