@@ -31,9 +31,19 @@ bool SafeToGrant(const std::string& id, const std::string& db) {
   return SafeLength(id).value_or(0) > 0 && SafeLength(db).value_or(0) > 0;
 }
 
+std::string GrantDatabasePattern(const std::string& db) {
+  std::string out;
+  for (char c : db) {
+    if (c == '_' || c == '%' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out;
+}
+
 GrantStatements MakeGrantStatements(const std::string& id, const std::string& db,
                                     const std::function<std::string(const std::string&)>& escape) {
-  const std::string on = "GRANT ALL ON " + mysql::QuoteIdentifier(db) + ".* TO '" + escape(id) + "'";
+  const std::string on =
+      "GRANT ALL ON " + mysql::QuoteIdentifier(GrantDatabasePattern(db)) + ".* TO '" + escape(id) + "'";
   return GrantStatements{on + "@'%' IDENTIFIED BY '" + kCsUserPassword + "'",
                          on + "@'localhost' IDENTIFIED BY '" + kCsUserPassword + "'"};
 }
@@ -65,10 +75,21 @@ void cmdCreateUser_Click(Console& console) {
   auto& conn = WindowDb(console);
   if (conn.DBConnect("localhost", "root", RootPassword(console), "")) {
     auto grants = MakeGrantStatements(id, db, [&conn](const std::string& s) { return conn.instance()->escape_string(s); });
-    // A refused first grant has shown its message; the second still goes.
-    conn.DBExecute(grants.anyHost);
-    conn.DBExecute(grants.localHost);
-    p.Message("유저를 생성하였습니다.");
+    // A refused grant has shown the server's error; it is the end of it: the
+    // user is not reported as created, and the other grant is not sent, so a
+    // refusal never leaves an account for one host only.
+    bool granted = true;
+    for (const std::string* grant : {&grants.anyHost, &grants.localHost}) {
+      conn.DBExecute(*grant);
+      if (conn.instance()->err_no() != 0) {
+        granted = false;
+        break;
+      }
+    }
+    if (granted)
+      p.Message("유저를 생성하였습니다.");
+    else
+      p.Message("유저를 생성하지 못했습니다.");
   }
   conn.DBClose();
 }

@@ -17,7 +17,13 @@ void cmdCreateUser_Click(Console& console);
 // characters, text that is not UTF-8.
 bool SafeToGrant(const std::string& id, const std::string& db);
 
-// The two GRANT statements: the database as a quoted identifier, the user as
+// db as GRANT reads a database name: "_" and "%" are wildcards there (and a
+// backslash their escape), so each is escaped and the grant names exactly one
+// database. "%" alone would otherwise grant on every database, mysql included.
+std::string GrantDatabasePattern(const std::string& db);
+
+// The two GRANT statements: the database (its wildcards escaped) as a quoted
+// identifier, the user as
 // a string literal escaped by escape (the connection's own escaping, which
 // knows the server's quoting mode). Both exactly as typed otherwise, so an
 // ID with a trailing space is granted with that space.

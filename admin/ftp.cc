@@ -118,6 +118,12 @@ size_t ReadBlock(char* buffer, size_t size, size_t nitems, void* user) {
   return n;
 }
 
+// Called by curl about once a second, also while the server is silent.
+int StopWhenCancelled(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  const auto& f = *static_cast<Feed*>(user);
+  return f.progress && f.progress->Cancelled() ? 1 : 0;
+}
+
 }  // namespace
 
 struct FtpClient::Connection {
@@ -127,6 +133,7 @@ struct FtpClient::Connection {
 int ConsoleProgress::Max() const { return console_.ProgressMax(bar_); }
 void ConsoleProgress::SetMax(int max) { console_.SetProgressMax(bar_, max); }
 int ConsoleProgress::Value() const { return console_.ProgressValue(bar_); }
+bool ConsoleProgress::Cancelled() const { return console_.CancelRequested(); }
 void ConsoleProgress::SetValue(int value) {
   console_.SetProgressValue(bar_, value);
   console_.Refresh();
@@ -246,14 +253,21 @@ bool FtpClient::Upload(const std::string& localFile, const std::string& remotePa
   curl_easy_setopt(session_, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size));
   curl_easy_setopt(session_, CURLOPT_READFUNCTION, &ReadBlock);
   curl_easy_setopt(session_, CURLOPT_READDATA, &feed);
+  curl_easy_setopt(session_, CURLOPT_XFERINFOFUNCTION, &StopWhenCancelled);
+  curl_easy_setopt(session_, CURLOPT_XFERINFODATA, &feed);
+  curl_easy_setopt(session_, CURLOPT_NOPROGRESS, 0L);
   CURLcode rc = curl_easy_perform(session_);
   // The handle outlives this call; nothing may point at this frame after it.
   curl_easy_setopt(session_, CURLOPT_UPLOAD, 0L);
   curl_easy_setopt(session_, CURLOPT_READFUNCTION, nullptr);
   curl_easy_setopt(session_, CURLOPT_READDATA, nullptr);
+  curl_easy_setopt(session_, CURLOPT_NOPROGRESS, 1L);
+  curl_easy_setopt(session_, CURLOPT_XFERINFOFUNCTION, nullptr);
+  curl_easy_setopt(session_, CURLOPT_XFERINFODATA, nullptr);
   writes_ = feed.writes;
 
   if (rc == CURLE_OK) return true;
+  if (rc == CURLE_ABORTED_BY_CALLBACK && progress && progress->Cancelled()) return false;
   if (!feed.started && !feed.shortRead) {
     // Refused before a byte could go: the server would not take the file there.
     prompter_.Message("FTP서버에 파일저장 준비중 오류가 발생했습니다.\r\n존재하는 경로인지 확인바랍니다.\r\n\r\n" +

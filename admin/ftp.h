@@ -38,6 +38,9 @@ class ProgressDisplay {
   virtual void SetMax(int max) = 0;
   virtual int Value() const = 0;
   virtual void SetValue(int value) = 0;
+  // True once the person at the screen asked to stop: the upload ends
+  // without a message of its own.
+  virtual bool Cancelled() const { return false; }
 };
 
 // One of the main window's two progress bars.
@@ -48,6 +51,7 @@ class ConsoleProgress : public ProgressDisplay {
   void SetMax(int max) override;
   int Value() const override;
   void SetValue(int value) override;
+  bool Cancelled() const override;
 
  private:
   Console& console_;

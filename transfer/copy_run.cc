@@ -67,7 +67,13 @@ class Run {
     direction_ = c_.Direction();
     // Only counts read now decide anything: a table taken for empty has its
     // target emptied and nothing copied into it.
-    if (!btnTime_Click(c_, s_)) {
+    const bool counted = btnTime_Click(c_, s_);
+    if (c_.CancelRequested()) {
+      result_.cancelled = true;
+      StopLog("중지 요청");
+      return result_;
+    }
+    if (!counted) {
       ++result_.errorsReported;
       Stop(UncountedMessage(), "원본의 행 수를 읽지 못함");
       return result_;
@@ -354,19 +360,13 @@ class Run {
   }
 
   // Access targets take the table's DELETE FROM and rows as one unit of work.
-  // A provider that cannot keep that promise refuses it; the table is then
-  // copied as before, and the pane says so once.
-  bool BeginTable() {
-    if (direction_ == 0 || noTransactions_) return false;
-    try {
-      dst_->BeginTrans();
-      return true;
-    } catch (...) {
-      noTransactions_ = true;
-      ErrorInfo e = DescribeCurrentException();
-      c_.AppendLog("대상이 테이블 단위 되돌리기를 지원하지 않음: " + e.description);
-      return false;
-    }
+  // The Jet connection refuses BeginTrans only when the file is in use or an
+  // earlier failure could not be undone; emptying the table without the
+  // unit of work would then risk its rows, so the table is left alone.
+  enum class TableTxn { None, Open, Refused };
+  TableTxn BeginTable() {
+    if (direction_ == 0) return TableTxn::None;
+    return Step([&] { dst_->BeginTrans(); }) ? TableTxn::Open : TableTxn::Refused;
   }
 
   void CopyOne(int index) {
@@ -388,7 +388,16 @@ class Run {
       return;
     }
 
-    const bool txn = BeginTable();
+    const TableTxn began = BeginTable();
+    if (began == TableTxn::Refused) {
+      ado::CloseADO(reader);
+      d.outcome = Outcome::Unchanged;
+      d.failed = expected > 0 ? expected : 0;
+      c_.AppendLog("복사 실패 " + table + ": " + FormatThousands(d.failed) + "건 (대상 테이블을 바꿀 수 없음, 변경 없음)");
+      Done(std::move(d));
+      return;
+    }
+    const bool txn = began == TableTxn::Open;
     c_.SetStatus(table + " 테이블 비우는 중...");
     const bool emptied = Step([&] { dst_->Execute("DELETE FROM " + table); });
     c_.SetStatus("");
@@ -713,7 +722,6 @@ class Run {
   bool headerWritten_ = false;
   bool stopped_ = false;
   bool resortGeneral_ = false;
-  bool noTransactions_ = false;
   std::deque<TableDone> done_;  // stays where it is while the read-back thread looks at it
   std::unique_ptr<BackgroundReadBack> readBack_;
   std::set<std::string> shownErrors_;

@@ -97,6 +97,9 @@ class Connection {
   virtual std::unique_ptr<Recordset> OpenQuery(const std::string& sql) = 0;
   // A whole table by name.
   virtual std::unique_ptr<Recordset> OpenTable(const std::string& table, OpenMode mode) = 0;
+  // The server the open connection reached, as the provider names it (ADO's
+  // "Server Name" property); "" where a provider has no server.
+  virtual std::string ServerName() const { return {}; }
 
   // A unit of work over the connection, as ADO names it: what is done between
   // BeginTrans and CommitTrans becomes the stored state together or, after

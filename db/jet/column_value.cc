@@ -75,13 +75,13 @@ ado::Value DecodeValue(const PageFile& file, const RowReader& row, const ColumnD
       return ado::Decimal{DecimalText(b.data, c.scale)};
     case kColText: {
       std::string s;
-      DecodeJetText(b.data, b.size, s);
+      DecodeStoredText(file.Text(), b.data, b.size, s);
       return s;
     }
     case kColMemo: {
       ReadLongValue(file, b, scratch);
       std::string s;
-      DecodeJetText(scratch.data(), scratch.size(), s);
+      DecodeStoredText(file.Text(), scratch.data(), scratch.size(), s);
       return s;
     }
     case kColOle:
@@ -115,7 +115,7 @@ ado::DataType AdoType(const ColumnDef& c) {
 long AdoDefinedSize(const ColumnDef& c) {
   switch (c.type) {
     case kColBool: return 2;  // a VARIANT_BOOL
-    case kColText: return c.length / 2;
+    case kColText: return c.length / c.bytesPerChar;
     case kColMemo: return 536870910;
     case kColOle: return 1073741823;
     case kColNumeric: return 19;

@@ -3,22 +3,24 @@
 namespace brenvo::jet {
 
 uint16_t SlotCount(ByteView page) {
-  uint16_t n = page.U16(12, "row count of data page");
-  if (kDataPageHeader + 2u * n > page.size) ThrowCorrupt("row count of a data page too large");
+  const JetFormat& f = FormatOfPageSize(page.size);
+  uint16_t n = page.U16(f.dataRowCount, "row count of data page");
+  if (f.dataSlots + 2u * n > page.size) ThrowCorrupt("row count of a data page too large");
   return n;
 }
 
 RowSlot ReadSlot(ByteView page, uint16_t i) {
+  const size_t slots = FormatOfPageSize(page.size).dataSlots;
   uint16_t n = SlotCount(page);
   if (i >= n) ThrowCorrupt("row slot out of range");
-  uint16_t raw = page.U16(kDataPageHeader + 2u * i, "row slot");
+  uint16_t raw = page.U16(slots + 2u * i, "row slot");
   uint16_t end = static_cast<uint16_t>(page.size);
-  if (i > 0) end = page.U16(kDataPageHeader + 2u * (i - 1), "row slot") & kSlotOffsetMask;
+  if (i > 0) end = page.U16(slots + 2u * (i - 1), "row slot") & kSlotOffsetMask;
   RowSlot s;
   s.start = raw & kSlotOffsetMask;
   s.deleted = raw & kSlotDeleted;
   s.lookup = raw & kSlotLookup;
-  if (s.start < kDataPageHeader + 2u * n || s.start > end || end > page.size) {
+  if (s.start < slots + 2u * n || s.start > end || end > page.size) {
     // A deleted slot may carry any offset; a scan passes it by.
     if (s.deleted) {
       s.length = 0;

@@ -6,6 +6,10 @@
 //   8   4  unused                  12  2  number of row slots
 //   14  2*n  slot offsets
 //
+// Jet 3 pages have no unused field: the slot count is at 8, the slots follow
+// from 10 (format.h). The functions below take the layout from the page's
+// size.
+//
 // Rows are packed from the end of the page downwards: slot 0 ends at the end
 // of the page, slot i ends where slot i-1 begins (deleted or not). The top
 // bits of a slot offset are flags: 0x8000 the row is deleted, 0x4000 the slot
@@ -24,6 +28,7 @@ namespace brenvo::jet {
 inline constexpr uint16_t kSlotDeleted = 0x8000;
 inline constexpr uint16_t kSlotLookup = 0x4000;
 inline constexpr uint16_t kSlotOffsetMask = 0x1FFF;
+// Jet 4's; the writer builds Jet 4 pages only.
 inline constexpr size_t kDataPageHeader = 14;
 
 struct RowPointer {

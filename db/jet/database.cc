@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "db/jet/file_lock.h"
@@ -33,13 +34,24 @@ std::unique_ptr<Database> Database::OpenSource(std::unique_ptr<ByteSource> sourc
 }
 
 void Database::Load(std::unique_ptr<ByteSource> source, const std::string& name, const std::string& password) {
-  std::vector<uint8_t> page0(kJet4PageSize);
-  if (source->Size() < kJet4PageSize || !source->ReadAt(0, page0.data(), page0.size()))
+  // Enough of page 0 for either header; the format then says how big a page is.
+  std::vector<uint8_t> page0(std::min<uint64_t>(source->Size(), kJet4PageSize));
+  if (page0.empty() || !source->ReadAt(0, page0.data(), page0.size())) ThrowUnrecognizedFormat(name);
+  if (DecodeHeader(page0, header_) != HeaderCheck::Ok || source->Size() < header_.format->pageSize)
     ThrowUnrecognizedFormat(name);
-  if (DecodeHeader(page0, header_) != HeaderCheck::Ok) ThrowUnrecognizedFormat(name);
+  std::unique_ptr<const CodePage> text;
+  std::u16string stored = header_.password;
+  if (header_.format->IsJet3()) {
+    text = std::make_unique<const CodePage>(header_.codePage);
+    std::string pw;
+    text->Decode(reinterpret_cast<const uint8_t*>(header_.codePagePassword.data()), header_.codePagePassword.size(),
+                 pw);
+    stored = Utf8ToUtf16(pw);
+  }
   // Jet compares the password exactly; a database without one opens with any.
-  if (!header_.password.empty() && header_.password != Utf8ToUtf16(password)) ThrowBadPassword();
-  file_ = std::make_unique<PageFile>(std::move(source), kJet4PageSize);
+  if (!stored.empty() && stored != Utf8ToUtf16(password)) ThrowBadPassword();
+  file_ = std::make_unique<PageFile>(std::move(source), *header_.format);
+  file_->SetCodePage(std::move(text));
   if (header_.encryptionKey != 0) file_->SetEncryptionKey(header_.encryptionKey);
   catalog_ = ReadCatalog(*file_);
 }

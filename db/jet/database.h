@@ -1,7 +1,8 @@
-// An open Jet 4 database: the page file, the decoded header, the catalogue.
-// Opening checks, in this order, that the file exists, that no writer holds
-// it, that it is a Jet 4 file and that the password matches; each failure is
-// the error the Jet provider gives for it.
+// An open Jet database (Jet 4, or Jet 3 for reading): the page file, the
+// decoded header, the catalogue. Opening checks, in this order, that the
+// file exists, that no writer holds it, that it is a Jet 3 or Jet 4 file and
+// that the password matches; each failure is the error the Jet provider
+// gives for it.
 #pragma once
 
 #include <memory>

@@ -1,5 +1,8 @@
 #include "db/jet/header.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <cstring>
 
@@ -8,11 +11,11 @@
 
 namespace brenvo::jet {
 
-void ToggleHeaderMask(std::vector<uint8_t>& page0) {
-  if (page0.size() < kHeaderMaskOffset + kHeaderMaskLen) return;
+void ToggleHeaderMask(std::vector<uint8_t>& page0, size_t length) {
+  if (page0.size() < kHeaderMaskOffset + length) return;
   uint8_t key[4];
   Put32(key, kHeaderMaskKey);
-  Rc4Xor(key, 4, page0.data() + kHeaderMaskOffset, kHeaderMaskLen);
+  Rc4Xor(key, 4, page0.data() + kHeaderMaskOffset, length);
 }
 
 void PasswordMask(double creationDate, uint8_t mask[4]) {
@@ -29,21 +32,29 @@ HeaderCheck DecodeHeader(const std::vector<uint8_t>& page0, DatabaseHeader& out)
       std::memcmp(page0.data() + 4, "Standard Jet DB", 16) != 0)
     return HeaderCheck::NotJet;
   out.version = Get32(page0.data() + 0x14);
-  if (out.version == 0) return HeaderCheck::Jet3;
-  if (out.version != 1) return HeaderCheck::NotJet;
+  out.format = FormatOfVersion(out.version);
+  if (!out.format) return HeaderCheck::NotJet;
 
   std::vector<uint8_t> p = page0;
-  ToggleHeaderMask(p);
+  ToggleHeaderMask(p, out.format->headerMaskLength);
   out.codePage = Get16(&p[0x3C]);
   out.encryptionKey = Get32(&p[0x3E]);
-  out.sortLcid = Get16(&p[0x6E]);
+  out.sortLcid = Get16(&p[out.format->sortOrderOffset]);
+  out.password.clear();
+  out.codePagePassword.clear();
+  if (out.format->IsJet3()) {
+    out.sortVersion = 0;
+    out.creationDate = 0;
+    for (size_t i = 0; i < out.format->passwordLength && p[kPasswordOffset + i] != 0; ++i)
+      out.codePagePassword.push_back(static_cast<char>(p[kPasswordOffset + i]));
+    return HeaderCheck::Ok;
+  }
   out.sortVersion = p[0x71];
   out.creationDate = GetDouble(&p[kCreationDateOffset]);
   uint8_t mask[4];
   PasswordMask(out.creationDate, mask);
   uint8_t pw[kPasswordLen];
   for (size_t i = 0; i < kPasswordLen; ++i) pw[i] = p[kPasswordOffset + i] ^ mask[i % 4];
-  out.password.clear();
   for (size_t i = 0; i + 1 < kPasswordLen; i += 2) {
     char16_t c = static_cast<char16_t>(pw[i] | (pw[i + 1] << 8));
     if (c == 0) break;
@@ -52,5 +63,15 @@ HeaderCheck DecodeHeader(const std::vector<uint8_t>& page0, DatabaseHeader& out)
   return HeaderCheck::Ok;
 }
 
+const JetFormat* FormatOfFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  std::vector<uint8_t> page0(0x98);
+  ssize_t n = ::pread(fd, page0.data(), page0.size(), 0);
+  ::close(fd);
+  DatabaseHeader h;
+  if (n != static_cast<ssize_t>(page0.size()) || DecodeHeader(page0, h) != HeaderCheck::Ok) return nullptr;
+  return h.format;
+}
 
 }  // namespace brenvo::jet

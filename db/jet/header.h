@@ -1,4 +1,4 @@
-// Page 0, the database header (Jet 4):
+// Page 0, the database header (Jet 4; Jet 3 differences after the list):
 //
 //   0x00  4   00 01 00 00
 //   0x04  16  "Standard Jet DB\0"
@@ -16,12 +16,17 @@
 //             little-endian integer is the password mask
 //
 // No password is 40 zero bytes after unmasking.
+//
+// Jet 3 (version 0) masks 126 bytes from 0x18 with the same stream; its
+// sort order is 2 bytes at 0x3A and its password 20 bytes at 0x42 in the
+// database code page, unmasked, zero-padded. It has no creation date there.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "db/jet/format.h"
 #include "util/utf16.h"
 
 namespace brenvo::jet {
@@ -35,6 +40,7 @@ inline constexpr size_t kPasswordLen = 40;
 inline constexpr size_t kCreationDateOffset = 0x72;
 
 struct DatabaseHeader {
+  const JetFormat* format = nullptr;
   uint32_t version = 0;
   uint16_t codePage = 0;
   uint32_t encryptionKey = 0;
@@ -42,15 +48,21 @@ struct DatabaseHeader {
   uint8_t sortVersion = 0;
   double creationDate = 0;
   std::u16string password;  // empty when the database has none
+  std::string codePagePassword;  // Jet 3: the password's bytes, undecoded
 };
 
-enum class HeaderCheck { Ok, NotJet, Jet3 };
+enum class HeaderCheck { Ok, NotJet };
 
-// Inspects the first page; decodes the masked region into out when Ok.
+// Inspects the first page (at least the header region of it); decodes the
+// masked region into out when Ok, for Jet 3 and Jet 4 alike.
 HeaderCheck DecodeHeader(const std::vector<uint8_t>& page0, DatabaseHeader& out);
 
+// The format of the file at path by its header, or nullptr when it cannot
+// be read or is no Jet file.
+const JetFormat* FormatOfFile(const std::string& path);
+
 // Masks or unmasks the header region of a page-0 copy in place (the same XOR).
-void ToggleHeaderMask(std::vector<uint8_t>& page0);
+void ToggleHeaderMask(std::vector<uint8_t>& page0, size_t length = kHeaderMaskLen);
 
 // The 4-byte mask of the password bytes for a creation date.
 void PasswordMask(double creationDate, uint8_t mask[4]);

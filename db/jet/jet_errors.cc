@@ -44,4 +44,12 @@ void ThrowTypeMismatch() {
 
 void ThrowNotCapable(const std::string& what) { throw BrenvoError(kErrNotCapable, what, kJetSource); }
 
+void ThrowReadOnlyFormat(const std::string& path) {
+  throw BrenvoError(kErrNotCapable,
+                    "The database '" + path +
+                        "' is in Access 97 (Jet 3) format, which this engine reads but does not write. Convert it "
+                        "to Access 2000 format in Access first; nothing was changed.",
+                    kJetSource);
+}
+
 }  // namespace brenvo::jet

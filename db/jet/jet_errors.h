@@ -47,5 +47,7 @@ inline constexpr long kErrNoCurrentRecord = 3021;
 [[noreturn]] void ThrowSyntax(const std::string& description);
 [[noreturn]] void ThrowTypeMismatch();
 [[noreturn]] void ThrowNotCapable(const std::string& what);
+// A write (rows, DELETE FROM, import) into a file the engine only reads.
+[[noreturn]] void ThrowReadOnlyFormat(const std::string& path);
 
 }  // namespace brenvo::jet

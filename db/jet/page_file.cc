@@ -56,8 +56,8 @@ std::unique_ptr<ByteSource> MakeMemorySource(std::vector<uint8_t> bytes) {
   return std::make_unique<MemorySource>(std::move(bytes));
 }
 
-PageFile::PageFile(std::unique_ptr<ByteSource> source, uint32_t pageSize)
-    : source_(std::move(source)), pageSize_(pageSize), cache_(kSlots, {UINT32_MAX, nullptr}) {
+PageFile::PageFile(std::unique_ptr<ByteSource> source, const JetFormat& format)
+    : source_(std::move(source)), format_(&format), pageSize_(format.pageSize), cache_(kSlots, {UINT32_MAX, nullptr}) {
   uint64_t pages = source_->Size() / pageSize_;
   // Jet page numbers are at most 24 bits in row pointers; anything beyond is
   // unreachable and not worth the arithmetic risk.

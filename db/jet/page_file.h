@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "db/jet/byte_order.h"
+#include "db/jet/code_page.h"
+#include "db/jet/format.h"
 
 namespace brenvo::jet {
 
@@ -47,8 +49,12 @@ using PageRef = std::shared_ptr<const std::vector<uint8_t>>;
 
 class PageFile {
  public:
-  PageFile(std::unique_ptr<ByteSource> source, uint32_t pageSize);
+  PageFile(std::unique_ptr<ByteSource> source, const JetFormat& format);
 
+  const JetFormat& Format() const { return *format_; }
+  // Jet 3 files: the code page their text is stored in (nullptr for Jet 4).
+  const CodePage* Text() const { return codePage_.get(); }
+  void SetCodePage(std::unique_ptr<const CodePage> cp) { codePage_ = std::move(cp); }
   uint32_t PageSize() const { return pageSize_; }
   uint32_t PageCount() const { return pageCount_; }
   // RC4 page encryption: each page p > 0 is XOR-ed with RC4(key ^ p).
@@ -61,6 +67,8 @@ class PageFile {
 
  private:
   std::unique_ptr<ByteSource> source_;
+  const JetFormat* format_;
+  std::unique_ptr<const CodePage> codePage_;
   uint32_t pageSize_;
   uint32_t pageCount_;
   uint32_t dbKey_ = 0;

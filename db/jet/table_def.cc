@@ -7,22 +7,21 @@
 namespace brenvo::jet {
 namespace {
 
-constexpr size_t kColumnEntry = 25;
-constexpr size_t kRealIndexEntry = 12;
-constexpr size_t kRealIndexDef = 52;
-constexpr size_t kLogicalIndexDef = 28;
 constexpr size_t kMaxIndexColumns = 10;
 // Access allows 255 columns and 32 indexes; the largest definitions take a
 // handful of pages. Anything longer is a loop or garbage.
 constexpr size_t kMaxDefPages = 64;
 
-std::string ReadName(ByteView b, size_t& pos) {
-  uint16_t len = b.U16(pos, "name length in table definition");
-  pos += 2;
+std::string ReadName(const PageFile& file, ByteView b, size_t& pos) {
+  const size_t lenBytes = file.Format().tdef.nameLengthBytes;
+  size_t len = lenBytes == 1 ? b.U8(pos, "name length in table definition")
+                             : b.U16(pos, "name length in table definition");
+  pos += lenBytes;
   ByteView n = b.Sub(pos, len, "name in table definition");
   pos += len;
   std::string out;
-  Utf16LeToUtf8(n.data, n.size, out);
+  if (const CodePage* cp = file.Text()) cp->Decode(n.data, n.size, out);
+  else Utf16LeToUtf8(n.data, n.size, out);
   return out;
 }
 
@@ -65,69 +64,74 @@ TableDef ReadTableDef(const PageFile& file, uint32_t page) {
     else t.raw.insert(t.raw.end(), v.data + 8, v.data + v.size);
     p = Get32(v.data + 4);
   }
+  const TableDefLayout& L = file.Format().tdef;
+  t.format = &file.Format();
   ByteView b{t.raw.data(), t.raw.size()};
-  t.rowCount = b.U32(16, "row count");
-  t.nextAutoNumber = b.U32(20, "AutoNumber");
-  t.tableType = b.U8(40, "table type");
-  t.maxColumns = b.U16(41, "column count");
-  t.varColumns = b.U16(43, "variable column count");
-  uint16_t numCols = b.U16(45, "column count");
-  uint32_t numIdx = b.U32(47, "index count");
-  uint32_t numReal = b.U32(51, "index count");
+  t.rowCount = b.U32(L.rowCount, "row count");
+  t.nextAutoNumber = b.U32(L.autoNumber, "AutoNumber");
+  t.tableType = b.U8(L.tableType, "table type");
+  t.maxColumns = b.U16(L.maxColumns, "column count");
+  t.varColumns = b.U16(L.varColumns, "variable column count");
+  uint16_t numCols = b.U16(L.columns, "column count");
+  uint32_t numIdx = b.U32(L.logicalIndexes, "index count");
+  uint32_t numReal = b.U32(L.realIndexes, "index count");
   if (numIdx > 1000 || numReal > 1000) ThrowCorrupt("index count in table definition");
-  t.ownedPages = RowPointer::FromRaw(b.U32(55, "usage map"));
-  t.freePages = RowPointer::FromRaw(b.U32(59, "usage map"));
+  t.ownedPages = RowPointer::FromRaw(b.U32(L.ownedPages, "usage map"));
+  t.freePages = RowPointer::FromRaw(b.U32(L.freePages, "usage map"));
 
-  size_t pos = 63;
+  size_t pos = L.realIndexStart;
   std::vector<uint32_t> realRows(numReal);
-  for (uint32_t i = 0; i < numReal; ++i, pos += kRealIndexEntry) realRows[i] = b.U32(pos + 4, "index entry");
+  for (uint32_t i = 0; i < numReal; ++i, pos += L.realIndexEntry)
+    realRows[i] = b.U32(pos + L.realIndexRows, "index entry");
 
-  b.Need(pos, numCols * kColumnEntry, "column definitions");
+  b.Need(pos, numCols * L.columnEntry, "column definitions");
   t.columns.resize(numCols);
-  for (uint16_t i = 0; i < numCols; ++i, pos += kColumnEntry) {
+  for (uint16_t i = 0; i < numCols; ++i, pos += L.columnEntry) {
     ColumnDef& c = t.columns[i];
     const uint8_t* e = b.data + pos;
     c.defOffset = pos;
     c.type = e[0];
-    c.number = Get16(e + 5);
-    c.varIndex = Get16(e + 7);
-    c.precision = e[11];
-    c.scale = e[12];
-    c.sortLcid = Get16(e + 11);
-    c.codePage = Get16(e + 13);
-    c.flags = e[15];
-    c.flags2 = e[16];
-    c.fixedOffset = Get16(e + 21);
-    c.length = Get16(e + 23);
+    c.number = Get16(e + L.colNumber);
+    c.varIndex = Get16(e + L.colVarIndex);
+    c.precision = e[L.colPrecision];
+    c.scale = e[L.colScale];
+    c.sortLcid = Get16(e + L.colSortLcid);
+    c.codePage = Get16(e + L.colCodePage);
+    c.flags = e[L.colFlags];
+    c.flags2 = L.colFlags2 == kNoField ? 0 : e[L.colFlags2];
+    c.fixedOffset = Get16(e + L.colFixedOffset);
+    c.length = Get16(e + L.colLength);
+    c.bytesPerChar = file.Text() ? 1 : 2;
   }
-  for (auto& c : t.columns) c.name = ReadName(b, pos);
+  for (auto& c : t.columns) c.name = ReadName(file, b, pos);
 
   t.realIndexes.resize(numReal);
-  for (uint32_t i = 0; i < numReal; ++i, pos += kRealIndexDef) {
-    b.Need(pos, kRealIndexDef, "index definition");
+  for (uint32_t i = 0; i < numReal; ++i, pos += L.realIndexDef) {
+    b.Need(pos, L.realIndexDef, "index definition");
     RealIndex& r = t.realIndexes[i];
     const uint8_t* e = b.data + pos;
     for (size_t k = 0; k < kMaxIndexColumns; ++k) {
-      uint16_t num = Get16(e + 4 + 3 * k);
+      const uint8_t* ic = e + L.idxColumns + 3 * k;
+      uint16_t num = Get16(ic);
       if (num == 0xFFFF) continue;
-      r.columns.push_back({num, e[4 + 3 * k + 2] != 0x00});
+      r.columns.push_back({num, ic[2] != 0x00});
     }
-    r.usageMap = RowPointer::FromRaw(Get32(e + 34));
-    r.firstPage = Get32(e + 38);
-    r.flags = e[46];
+    r.usageMap = RowPointer::FromRaw(Get32(e + L.idxUsageMap));
+    r.firstPage = Get32(e + L.idxFirstPage);
+    r.flags = e[L.idxFlags];
     r.rowCount = realRows[i];
   }
   t.indexes.resize(numIdx);
-  for (uint32_t i = 0; i < numIdx; ++i, pos += kLogicalIndexDef) {
-    b.Need(pos, kLogicalIndexDef, "index definition");
+  for (uint32_t i = 0; i < numIdx; ++i, pos += L.logicalIndexDef) {
+    b.Need(pos, L.logicalIndexDef, "index definition");
     LogicalIndex& l = t.indexes[i];
     const uint8_t* e = b.data + pos;
-    l.number = Get32(e + 4);
-    l.realIndex = Get32(e + 8);
-    l.kind = e[23];
+    l.number = Get32(e + L.lidxNumber);
+    l.realIndex = Get32(e + L.lidxReal);
+    l.kind = e[L.lidxKind];
     if (l.realIndex >= numReal) ThrowCorrupt("index refers to a missing index definition");
   }
-  for (auto& l : t.indexes) l.name = ReadName(b, pos);
+  for (auto& l : t.indexes) l.name = ReadName(file, b, pos);
   std::stable_sort(t.indexes.begin(), t.indexes.end(),
                    [](const LogicalIndex& a, const LogicalIndex& b) { return a.number < b.number; });
 

@@ -1,5 +1,6 @@
 #include "db/jet/text.h"
 
+#include "db/jet/code_page.h"
 #include "db/jet/header.h"
 
 namespace brenvo::jet {
@@ -86,6 +87,11 @@ void DecodeJetText(const uint8_t* p, size_t len, std::string& out) {
     }
   }
   out.resize(static_cast<size_t>(o - out.data()));
+}
+
+void DecodeStoredText(const CodePage* cp, const uint8_t* p, size_t len, std::string& out) {
+  if (cp) cp->Decode(p, len, out);
+  else DecodeJetText(p, len, out);
 }
 
 void AppendUtf8(uint32_t cp, std::string& out) {

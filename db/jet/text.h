@@ -20,8 +20,13 @@
 
 namespace brenvo::jet {
 
+class CodePage;
+
 // Appends the UTF-8 form of a stored text value to out.
 void DecodeJetText(const uint8_t* p, size_t len, std::string& out);
+// The same for a value of a file: Jet 4's forms when cp is null, else
+// Jet 3's bytes in the code page cp.
+void DecodeStoredText(const CodePage* cp, const uint8_t* p, size_t len, std::string& out);
 // Appends UTF-8 for UTF-16LE bytes (odd trailing byte ignored; a lone
 // surrogate becomes U+FFFD).
 void Utf16LeToUtf8(const uint8_t* p, size_t len, std::string& out);

@@ -28,18 +28,19 @@ struct NodeEntry {
 };
 
 std::vector<NodeEntry> DecodeNode(const Page& b, uint32_t page) {
+  const IndexPageLayout& L = FormatOfPageSize(b.size()).index;
   bool inner = b[0] == kPageIndexNode;
-  size_t prefixLen = Get16(&b[kPrefixOffset]);
+  size_t prefixLen = Get16(&b[L.prefixLength]);
   size_t pointerBytes = inner ? 8 : 4;
   std::vector<NodeEntry> out;
   std::string first;
   size_t start = 0;
-  size_t capacity = b.size() - kIndexEntryStart;
-  for (size_t bit = 0; bit <= capacity && bit < (kIndexEntryStart - kIndexMaskStart) * 8; ++bit) {
-    if (!(b[kIndexMaskStart + bit / 8] & (1u << (bit % 8)))) continue;
+  size_t capacity = b.size() - L.entries;
+  for (size_t bit = 0; bit <= capacity && bit < (L.entries - L.bitmap) * 8; ++bit) {
+    if (!(b[L.bitmap + bit / 8] & (1u << (bit % 8)))) continue;
     size_t end = bit;
     if (end <= start) ThrowCorrupt("index page " + std::to_string(page) + " has an empty entry");
-    std::string raw(reinterpret_cast<const char*>(&b[kIndexEntryStart + start]), end - start);
+    std::string raw(reinterpret_cast<const char*>(&b[L.entries + start]), end - start);
     if (out.empty()) {
       first = raw;
     } else {
@@ -73,7 +74,7 @@ void WalkNode(const Pager& pager, uint32_t page, int depth, std::unordered_set<u
     return;
   }
   for (const auto& n : nodes) WalkNode(pager, n.child, depth + 1, seen, out);
-  uint32_t tail = Get32(&b[kTailOffset]);
+  uint32_t tail = Get32(&b[FormatOfPageSize(b.size()).index.tail]);
   if (tail != 0) WalkNode(pager, tail, depth + 1, seen, out);
 }
 
@@ -130,10 +131,12 @@ int CompareEntries(const uint8_t* ka, size_t la, uint32_t pa, const uint8_t* kb,
 void NodeReader::Decode(const Page& b, uint32_t page) {
   if (b[0] != kPageIndexNode && b[0] != kPageIndexLeaf)
     ThrowCorrupt("index page " + std::to_string(page) + " has the wrong type");
+  // Jet 3 index pages (2048 bytes) hold the same fields at other offsets.
+  const IndexPageLayout& L = FormatOfPageSize(b.size()).index;
   inner_ = b[0] == kPageIndexNode;
-  tail_ = inner_ ? Get32(&b[kTailOffset]) : 0;
-  next_ = Get32(&b[kNextOffset]);
-  size_t prefixLen = Get16(&b[kPrefixOffset]);
+  tail_ = inner_ ? Get32(&b[L.tail]) : 0;
+  next_ = Get32(&b[L.next]);
+  size_t prefixLen = Get16(&b[L.prefixLength]);
   size_t pointerBytes = inner_ ? 8 : 4;
   buf_.clear();
   slots_.clear();
@@ -141,10 +144,10 @@ void NodeReader::Decode(const Page& b, uint32_t page) {
   // plus one prefix per entry.
   buf_.reserve(b.size() * 2 + prefixLen * 8);
   size_t firstLen = 0, start = 0;
-  size_t maxBit = std::min(b.size() - kIndexEntryStart, (kIndexEntryStart - kIndexMaskStart) * 8 - 1);
+  size_t maxBit = std::min(b.size() - L.entries, (L.entries - L.bitmap) * 8 - 1);
   for (size_t bit = 0; bit <= maxBit; ++bit) {
     // Most of the bitmap is zero: skip it a byte at a time.
-    uint8_t m = static_cast<uint8_t>(b[kIndexMaskStart + bit / 8] >> (bit % 8));
+    uint8_t m = static_cast<uint8_t>(b[L.bitmap + bit / 8] >> (bit % 8));
     if (m == 0) {
       bit |= 7;
       continue;
@@ -161,7 +164,7 @@ void NodeReader::Decode(const Page& b, uint32_t page) {
     if (buf_.capacity() < off + keep + rawLen) buf_.reserve(2 * (off + keep + rawLen));
     buf_.resize(off + keep + rawLen);
     if (keep) std::memcpy(buf_.data() + off, buf_.data(), keep);
-    std::memcpy(buf_.data() + off + keep, &b[kIndexEntryStart + start], rawLen);
+    std::memcpy(buf_.data() + off + keep, &b[L.entries + start], rawLen);
     size_t total = keep + rawLen;
     if (total < pointerBytes) ThrowCorrupt("index page " + std::to_string(page) + " entry too short");
     // The prefix is measured over whole entries: where the first and last

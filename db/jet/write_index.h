@@ -13,6 +13,11 @@
 // then the child's page number as 4 bytes big-endian. Entries sort by key,
 // then by row pointer. The prefix is the key bytes the first and last entry
 // of the page share; the first entry is stored whole.
+//
+// Jet 3 trees (read for the integrity check) have the same entries on
+// 2048-byte pages with a shorter header: previous 8, next 12, tail 16,
+// prefix length 20, bitmap from 0x16, entries from 0xF8. The readers below
+// take the layout from the page size; the builder writes Jet 4 pages.
 #pragma once
 
 #include <cstdint>

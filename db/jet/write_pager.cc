@@ -137,9 +137,10 @@ void Pager::BeginPrivate() {
   privateFromSize_ = static_cast<uint64_t>(st.st_size);
 }
 
-void Pager::DropPrivate() {
-  if (!tracking_) return;
+std::vector<uint32_t> Pager::DropPrivate() {
+  if (!tracking_) return {};
   tracking_ = false;
+  std::vector<uint32_t> dropped(private_.begin(), private_.end());
   for (uint32_t p : private_)
     if (p < privateFromCount_) reusable_.insert(p);
   private_.clear();
@@ -147,6 +148,7 @@ void Pager::DropPrivate() {
   pageCount_ = privateFromCount_;
   // Gives the disk space back; a failure only leaves unreached pages behind.
   (void)::ftruncate(fd_, static_cast<off_t>(privateFromSize_));
+  return dropped;
 }
 
 void Pager::EndPrivate() {

@@ -60,7 +60,8 @@ class Pager {
   // BeginPrivate (pages past it were all handed out since); EndPrivate
   // forgets the list once the commit made them part of the file.
   void BeginPrivate();
-  void DropPrivate();
+  // Returns the pages given back.
+  std::vector<uint32_t> DropPrivate();
   void EndPrivate();
 
   // Pages that exist and belong to no structure right now.

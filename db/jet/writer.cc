@@ -1054,6 +1054,7 @@ void TableWriter::JoinTransaction() {
     s.basePages = s.committedPages;
   }
   defTouched_ = false;
+  globalMapTouched_ = false;
   txnCommitted_ = false;
   pager_.BeginPrivate();
 }
@@ -1095,7 +1096,14 @@ void TableWriter::RollbackTransaction(const Database& reader) {
     pager_.Sync();
     defTouched_ = false;
   }
-  pager_.DropPrivate();
+  std::vector<uint32_t> dropped = pager_.DropPrivate();
+  if (globalMapTouched_) {
+    // The failed commit marked the transaction's pages used; none is.
+    globalMapTouched_ = false;
+    failed_ = true;
+    UpdateGlobalMap(pager_, {}, dropped);
+    pager_.Sync();
+  }
   builders_.reset();
   defPages_.clear();
   columnMaps_.clear();
@@ -1176,6 +1184,7 @@ void TableWriter::CommitPoint(bool moreToCome, bool endTransaction) {
     used.insert(used.end(), lvalPages_.begin(), lvalPages_.end());
     for (auto& m : columnMaps_) used.insert(used.end(), m.pages.begin(), m.pages.end());
     std::vector<uint32_t> freed(pager_.ReusablePages().begin(), pager_.ReusablePages().end());
+    if (txn) globalMapTouched_ = true;
     UpdateGlobalMap(pager_, used, freed);
     pager_.Sync();
 
@@ -1271,6 +1280,8 @@ void JetWriter::RollbackTransaction() {
 }
 
 std::unique_ptr<JetWriter> JetWriter::Open(const std::string& path, const std::string& password) {
+  // Before asking for write access: a read-only Jet 3 file gets this refusal too.
+  if (const JetFormat* f = FormatOfFile(path); f && f->IsJet3()) ThrowReadOnlyFormat(path);
   int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) {
     if (errno == ENOENT || errno == ENOTDIR) ThrowFileNotFound(path);

@@ -198,6 +198,7 @@ class TableWriter {
   std::vector<std::vector<uint8_t>> txnDefPages_;
   std::vector<uint32_t> txnMapPages_;
   bool defTouched_ = false;  // the commit began rewriting the definition
+  bool globalMapTouched_ = false;
   bool txnCommitted_ = false;
   struct Builders;
   std::unique_ptr<Builders> builders_;

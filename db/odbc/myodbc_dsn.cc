@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "util/text.h"
+
 // unixODBC's own answer to where the system odbc.ini is ($ODBCSYSINI or its
 // configured folder). Exported by libodbcinst; the header that declares them
 // is not usable from outside the driver manager's own build.
@@ -67,21 +69,24 @@ std::string SystemOdbcIniPath() {
   return std::string(d ? d : dir) + "/odbc.ini";
 }
 
-void CreateMyODBCDSN(const std::string& dsn, const std::string& database, const std::string& description,
+std::string StoredDsnValue(const std::string& value) { return TrimWhitespace(WithoutLineBreaks(value)); }
+
+bool CreateMyODBCDSN(const std::string& dsn, const std::string& database, const std::string& description,
                      const std::string& server, const std::string& uid, Prompter& prompter, std::string& dllPathCache,
                      const std::vector<std::string>& candidates) {
   const std::string driver = GetMyODBCDllPath(dllPathCache, candidates);
   if (driver.empty()) {
     prompter.Message("MyODBC를 생성 dll파일을 찾을 수 없습니다.");
-    return;
+    return false;
   }
   EnsureFileExists(SystemOdbcIniPath());
   const std::string section = WithoutLineBreaks(dsn);
   UWORD previous = ODBC_BOTH_DSN;
   SQLGetConfigMode(&previous);
   SQLSetConfigMode(ODBC_SYSTEM_DSN);
+  bool written = true;
   auto put = [&](const char* sect, const char* key, const std::string& value) {
-    SQLWritePrivateProfileString(sect, key, WithoutLineBreaks(value).c_str(), "odbc.ini");
+    if (!SQLWritePrivateProfileString(sect, key, WithoutLineBreaks(value).c_str(), "odbc.ini")) written = false;
   };
   put(section.c_str(), "DATABASE", database);
   put(section.c_str(), "DESCRIPTION", description);
@@ -89,7 +94,16 @@ void CreateMyODBCDSN(const std::string& dsn, const std::string& database, const 
   put(section.c_str(), "SERVER", server);
   put(section.c_str(), "UID", uid);
   put("ODBC Data Sources", section.c_str(), kDriverName);
+  // Read back what the driver manager will open.
+  auto holds = [&](const char* key, const std::string& value) {
+    char buf[4096] = {};
+    SQLGetPrivateProfileString(section.c_str(), key, "\x01", buf, sizeof buf, "odbc.ini");
+    return std::string(buf) == StoredDsnValue(value);
+  };
+  written = written && holds("DATABASE", database) && holds("Driver", driver) && holds("SERVER", server) &&
+            holds("UID", uid);
   SQLSetConfigMode(previous);
+  return written;
 }
 
 }  // namespace brenvo::odbc

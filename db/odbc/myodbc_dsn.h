@@ -33,11 +33,17 @@ std::string GetMyODBCDllPath(std::string& cache,
 
 // Writes the record (DATABASE, DESCRIPTION, Driver, SERVER, UID in this
 // order, then the "ODBC Data Sources" entry). Without a driver file it shows
-// "MyODBC를 생성 dll파일을 찾을 수 없습니다." and writes nothing. Failures of
-// the store are not reported.
-void CreateMyODBCDSN(const std::string& dsn, const std::string& database, const std::string& description,
+// "MyODBC를 생성 dll파일을 찾을 수 없습니다.", writes nothing and gives false.
+// True only when the record, read back, holds what was written: a store that
+// refused the write (no rights, read-only) still holds the previous run's
+// record, possibly another customer's, and must not be opened.
+bool CreateMyODBCDSN(const std::string& dsn, const std::string& database, const std::string& description,
                      const std::string& server, const std::string& uid, Prompter& prompter, std::string& dllPathCache,
                      const std::vector<std::string>& candidates = MyODBCDllCandidates());
+
+// value as the record keeps it: without line breaks, and without the blanks
+// and tabs at its edges, which the driver manager strips.
+std::string StoredDsnValue(const std::string& value);
 
 // Where the driver manager keeps the system data sources (its odbc.ini).
 std::string SystemOdbcIniPath();

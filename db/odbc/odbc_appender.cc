@@ -157,11 +157,11 @@ void OdbcAppender::Update() {
     else if (const auto* by = std::get_if<ado::Bytes>(&v)) bytes += 2 * by->size() + 4;
     else bytes += 24;
   }
-  if (!queue_.empty() && queuedBytes_ + bytes > kMaxBatchBytes) StoreBatch();
+  if (!queue_.empty() && queuedBytes_ + bytes > kMaxBatchBytes) StoreBatch(true);
   queuedBytes_ += bytes;
   queue_.push_back({std::move(row_), set_, index});
   row_.assign(cols_.size(), ado::Null{});
-  if (queue_.size() >= batchRows_) StoreBatch();
+  if (queue_.size() >= batchRows_) StoreBatch(true);
 }
 
 bool OdbcAppender::Exec(Link& link, const std::string& sql) {
@@ -286,7 +286,7 @@ OdbcAppender::~OdbcAppender() {
 void OdbcAppender::Detach() {
   // The connection is closing: store what is queued while it still can.
   try {
-    if (open_) StoreBatch();
+    if (open_) StoreBatch(false);
   } catch (...) {
   }
   session_->WaitIdle();

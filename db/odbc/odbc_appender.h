@@ -77,6 +77,7 @@ class OdbcAppender : public ado::Recordset, public SessionChild {
     // so the one-row statements are kept apart).
     std::map<std::vector<bool>, StmtHandle> arrayInserts;
     bool inTxn = false;  // a transaction is open (begun by COMMIT AND CHAIN)
+    bool autocommit = true;
   };
   struct Lane;
   struct Job;
@@ -86,7 +87,7 @@ class OdbcAppender : public ado::Recordset, public SessionChild {
   void StoreOne(Link& link, const std::vector<ado::Value>& values, const std::vector<bool>& set);
   bool AppendLiteralRow(const std::vector<ado::Value>& values, const std::vector<bool>& set, std::string& out) const;
   bool AppendLiteral(const ado::Value& v, const Column& col, std::string& out) const;
-  void StoreBatch();
+  void StoreBatch(bool full);
   size_t RunEnd(const std::vector<Queued>& rows, size_t from, bool splitWide) const;
   enum class ArrayResult { Stored, Refused, TooWide, NotSuitable };
   struct Run;  // a run of alike rows of a batch, with its parameter arrays
@@ -114,6 +115,7 @@ class OdbcAppender : public ado::Recordset, public SessionChild {
   void Resolved(long long seq);
   bool OpenAbove(long long seq) const;
   bool FailedBefore(long long seq) const;
+  bool SetAutocommit(Link& link, bool on);
 
   std::shared_ptr<Session> session_;
   SQLHDBC dbc_;

@@ -2,6 +2,7 @@
 
 #include <odbcinst.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "db/odbc/odbc_recordset.h"
@@ -92,6 +93,18 @@ class OdbcConnection : public ado::Connection {
   std::unique_ptr<ado::Recordset> OpenQuery(const std::string& sql) override {
     RequireOpen();
     return OdbcReader::ForQuery(session_, sql);
+  }
+
+  // Connector/ODBC answers with the host it connected to, as it was given
+  // ("localhost" for the socket).
+  std::string ServerName() const override {
+    if (!open_) return {};
+    SQLWCHAR buf[512] = {};
+    SQLSMALLINT len = 0;
+    if (!Ok(SQLGetInfoW(session_->dbc.get(), SQL_SERVER_NAME, buf, sizeof buf, &len))) return {};
+    const size_t chars = std::min<size_t>(static_cast<size_t>(std::max<SQLSMALLINT>(len, 0)) / sizeof(SQLWCHAR),
+                                          sizeof buf / sizeof(SQLWCHAR) - 1);
+    return Utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(buf), chars));
   }
 
   std::unique_ptr<ado::Recordset> OpenTable(const std::string& table, ado::OpenMode mode) override {

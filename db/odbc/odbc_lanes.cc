@@ -68,8 +68,8 @@ void OdbcAppender::LaneLoop(Lane& lane) {
     ok = Exec(lane.link, settings_);
     lane.side->settings = ok ? settings_ : std::string();
   }
-  if (ok)
-    ok = Ok(SQLSetConnectAttr(lane.link.dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0));
+  lane.link.autocommit = !lane.side->autocommitOff;
+  if (ok) ok = SetAutocommit(lane.link, false);
   {
     std::lock_guard<std::mutex> lock(mu_);
     (ok ? lane.ready : lane.dead) = true;
@@ -108,6 +108,15 @@ void OdbcAppender::LaneLoop(Lane& lane) {
     }
     cv_.notify_all();
   }
+}
+
+bool OdbcAppender::SetAutocommit(Link& link, bool on) {
+  if (link.autocommit == on) return true;
+  if (!Ok(SQLSetConnectAttr(link.dbc, SQL_ATTR_AUTOCOMMIT,
+                            reinterpret_cast<SQLPOINTER>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF), 0)))
+    return false;
+  link.autocommit = on;
+  return true;
 }
 
 bool OdbcAppender::FailedBefore(long long seq) const { return !failed_.empty() && *failed_.begin() < seq; }
@@ -152,7 +161,7 @@ void OdbcAppender::StoreAlone(Link& link, Job& job) {
   job.runs = MakeRuns(std::move(rows), false);
   std::vector<Run>& runs = job.runs;
   std::vector<RowFailure> refused;
-  SQLSetConnectAttr(link.dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+  SetAutocommit(link, true);
   // Only another client's locks can hold it up now: it waits as long as
   // the server lets anyone.
   Exec(link, "SET SESSION innodb_lock_wait_timeout = DEFAULT");
@@ -160,7 +169,7 @@ void OdbcAppender::StoreAlone(Link& link, Job& job) {
     SendRun(link, runs[i], i + 1 < runs.size() && runs[i + 1].built == ArrayResult::Stored, refused);
   EndChain(link);
   Exec(link, "SET SESSION innodb_lock_wait_timeout = " + std::to_string(kLaneLockWait));
-  SQLSetConnectAttr(link.dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0);
+  SetAutocommit(link, false);
   std::lock_guard<std::mutex> lock(mu_);
   failures_.insert(failures_.end(), refused.begin(), refused.end());
 }
@@ -174,7 +183,9 @@ void OdbcAppender::StoreJob(Lane& lane, Job& job) {
       cv_.wait(lock, [&] { return !FailedBefore(seq); });
       lane.open = true;
     }
-    const bool executed = ExecuteJob(lane.link, job.runs);
+    // Arrays in autocommit would not be all or nothing: a lane that cannot
+    // leave it stores the batch alone.
+    const bool executed = SetAutocommit(lane.link, false) && ExecuteJob(lane.link, job.runs);
     std::unique_lock<std::mutex> lock(mu_);
     if (executed) {
       through_.insert(seq);
@@ -187,9 +198,9 @@ void OdbcAppender::StoreJob(Lane& lane, Job& job) {
           // Nothing of the batch counts as stored; its rows go one by one.
           SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK);
           std::vector<RowFailure> refused;
-          SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+          SetAutocommit(lane.link, true);
           for (Run& run : job.runs) Replay(lane.link, run.rows, 0, run.rows.size(), refused);
-          SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0);
+          SetAutocommit(lane.link, false);
           lock.lock();
           failures_.insert(failures_.end(), refused.begin(), refused.end());
         } else {

@@ -373,19 +373,28 @@ void OdbcAppender::StopSender() {
     // Its statements go before its connection goes back to the session.
     lane->link.inserts.clear();
     lane->link.arrayInserts.clear();
-    if (lane->ready) session_->ReturnSide(std::move(lane->side));
+    // A connection left in autocommit (it went away, most likely) is dropped.
+    if (lane->ready && !lane->link.autocommit) {
+      lane->side->autocommitOff = true;
+      session_->ReturnSide(std::move(lane->side));
+    }
   }
   lanes_.clear();
   stop_ = false;
 }
 
-void OdbcAppender::StoreBatch() {
+// full: a whole batch, which more may follow; the first such starts the
+// lanes (a table that fits one batch gains nothing by them).
+void OdbcAppender::StoreBatch(bool full) {
   if (queue_.empty()) return;
   // Others on the connection finish first; this record set's own sender may
   // still be storing the batch before: this one waits in its slot.
   for (SessionChild* c : session_->children)
     if (c != this) c->WaitIdle();
-  if (!lanesTried_) StartLanes();
+  if (!lanesTried_ && full) {
+    WaitForSender();  // what the record set's own connection took goes first
+    StartLanes();
+  }
   std::vector<Run> runs = MakeRuns(std::move(queue_), !lanes_.empty());
   std::vector<Run> done;
   if (!lanes_.empty()) {
@@ -419,14 +428,14 @@ void OdbcAppender::StoreBatch() {
 
 void OdbcAppender::SetBatchRows(int rows) {
   RequireOpen();
-  StoreBatch();
+  StoreBatch(false);
   session_->WaitIdle();
   batchRows_ = canBatch_ && rows > 1 ? static_cast<size_t>(rows) : 1;
 }
 
 std::vector<ado::Recordset::RowFailure> OdbcAppender::Flush() {
   RequireOpen();
-  StoreBatch();
+  StoreBatch(false);
   WaitForSender();
   std::lock_guard<std::mutex> lock(mu_);
   // Lanes report as their batches resolve; the caller hears of rows in order.

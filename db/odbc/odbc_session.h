@@ -33,6 +33,7 @@ class SessionChild {
 struct SideLink {
   DbcHandle dbc;
   bool connected = false;
+  bool autocommitOff = false;
   std::string settings;  // the session settings last copied onto it
   SideLink() = default;
   SideLink(const SideLink&) = delete;

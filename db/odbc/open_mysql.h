@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,11 +37,19 @@ struct OpenMySqlContext {
   std::vector<std::string> driverCandidates = MyODBCDllCandidates();
 };
 
-// True with conn open on the CS DB. False after a message: one of the three
-// "cs정보의 ..." messages (focus moved to the field), or the trap's
-// "Error N (description) in procedure OpenMySQL of Form Form1". With option
-// true the connect time-out is 30 seconds and the cursor client-side.
+// True with conn open on the CS DB the fields name. False after a message:
+// one of the three "cs정보의 ..." messages (focus moved to the field), the
+// driver-file message, the store's refusal to keep the record, a connection
+// that reached another database, account or server than the typed ones
+// (closed again), or the trap's "Error N (description) in procedure
+// OpenMySQL of Form Form1". With option true the connect time-out is 30
+// seconds and the cursor client-side.
 bool OpenMySQL(ado::Connection& conn, bool& option, const CsConnectionTexts& cs, OpenMySqlContext& ctx);
+// Where the open connection differs from the typed fields (database,
+// account from CURRENT_USER(), server), as the message that says so; nothing
+// when it is the typed one.
+std::optional<std::string> CsConnectionDifference(ado::Connection& conn, const CsConnectionTexts& cs);
+
 // The same on a connection made here when conn is empty.
 bool OpenMySQL(std::unique_ptr<ado::Connection>& conn, bool& option, const CsConnectionTexts& cs,
                OpenMySqlContext& ctx);

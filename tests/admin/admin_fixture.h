@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,7 +17,7 @@
 
 namespace brenvo::test {
 
-// Records every caption the window was given.
+// Records every caption the window was given; cancel stands for "중지".
 class RecordingConsole : public ConsoleState {
  public:
   using ConsoleState::ConsoleState;
@@ -24,7 +25,9 @@ class RecordingConsole : public ConsoleState {
     captions.push_back(c);
     ConsoleState::SetCaption(c);
   }
+  bool CancelRequested() const override { return cancel; }
   std::vector<std::string> captions;
+  std::atomic<bool> cancel{false};
 };
 
 class AdminFixture : public ::testing::Test {

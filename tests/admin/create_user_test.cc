@@ -98,17 +98,40 @@ TEST_F(CreateUserTest, RefusedRootLoginShowsOnlyTheClassMessage) {
   EXPECT_EQ(Accounts(id), 0u);
 }
 
-TEST_F(CreateUserTest, RefusedFirstGrantDoesNotStopTheSecond) {
-  // A user name longer than the server takes: each grant shows its error,
-  // and the success message follows as before.
+TEST_F(CreateUserTest, ARefusedGrantIsAFailureAndNothingFollowsIt) {
+  // A user name longer than the server takes: the server's error, then the
+  // failure; the second grant is not sent and no success is claimed.
   std::string id = UniqueName("cu") + std::string(129, 'x');
   Type(id, "d", "localhost");
   cmdCreateUser_Click(*console);
   auto m = prompter.messages();
-  ASSERT_EQ(m.size(), 3u);
+  ASSERT_EQ(m.size(), 2u);
   EXPECT_EQ(m[0].rfind("Error 1470", 0), 0u) << m[0];
-  EXPECT_EQ(m[1].rfind("Error 1470", 0), 0u) << m[1];
-  EXPECT_EQ(m[2], "유저를 생성하였습니다.");
+  EXPECT_EQ(m[1], "유저를 생성하지 못했습니다.");
+  EXPECT_EQ(Accounts(id), 0u);
+}
+
+TEST_F(CreateUserTest, WildcardsInTheDatabaseNameNameExactlyThatDatabase) {
+  // "%" would be every database (mysql included), "a_b" also "aXb".
+  const std::string base = UniqueName("cuw");
+  const std::string underscored = base + "_b", lookalike = base + "Xb";
+  AddDatabase(local, underscored);
+  AddDatabase(local, lookalike);
+  for (const std::string& db : {std::string("%"), underscored}) {
+    SCOPED_TRACE(db);
+    std::string id = UniqueName("cu");
+    ownAccounts.push_back(id);
+    prompter.clear();
+    Type(id, db, "localhost");
+    cmdCreateUser_Click(*console);
+    EXPECT_EQ(prompter.messages(), std::vector<std::string>{"유저를 생성하였습니다."});
+    auto grants = RootQuery(local, "SELECT Db FROM mysql.db WHERE User = " + Lit(id));
+    ASSERT_EQ(grants.size(), 2u);
+    EXPECT_EQ(grants[0][0], admin::GrantDatabasePattern(db));
+    EXPECT_FALSE(LogsIn(local.host, id, lookalike));
+    EXPECT_FALSE(LogsIn(local.host, id, "mysql"));
+    EXPECT_EQ(LogsIn(local.host, id, underscored), db == underscored);
+  }
 }
 
 TEST_F(CreateUserTest, InjectedTextStaysInsideItsName) {
@@ -132,5 +155,5 @@ TEST_F(CreateUserTest, InjectedTextStaysInsideItsName) {
   EXPECT_EQ(Accounts(id), 2u);
   auto grants = RootQuery(local, "SELECT Db FROM mysql.db WHERE User = " + Lit(id));
   ASSERT_EQ(grants.size(), 2u);
-  EXPECT_EQ(grants[0][0], db);
+  EXPECT_EQ(grants[0][0], admin::GrantDatabasePattern(db));
 }

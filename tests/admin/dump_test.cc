@@ -1,11 +1,14 @@
 // Dump, compress and upload with the real mysqldump, 7z and FTP server.
 #include "admin/dump.h"
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "admin/wait_proc.h"
 #include "admin_fixture.h"
+#include "util/korean.h"
 
 namespace fs = std::filesystem;
 using namespace brenvo;
@@ -113,9 +116,16 @@ TEST_F(DumpTest, OtherHostsStopAfterTheDump) {
     Type(id, db, host);
     prompter.QueueAnswer(true);
     DumpAndUpload(*console, silentNo);
+    EXPECT_FALSE(fs::exists(Dumps() / (db + ".7z")));
+    if (host == "LOCALHOST") {
+      // A name, not the socket: nothing answers there, and the dump says so.
+      ASSERT_EQ(prompter.messages().size(), 1u);
+      EXPECT_NE(prompter.messages()[0].find("Can't connect"), std::string::npos) << prompter.messages()[0];
+      EXPECT_FALSE(fs::exists(Dumps() / (db + ".sql")));
+      continue;
+    }
     EXPECT_EQ(prompter.messages(), std::vector<std::string>{"dump처리가 완료되었습니다."});
     EXPECT_TRUE(fs::exists(Dumps() / (db + ".sql")));
-    EXPECT_FALSE(fs::exists(Dumps() / (db + ".7z")));
     EXPECT_EQ(Log(), "");
   }
   // Over TCP to the same server the dump is a real one.
@@ -152,7 +162,8 @@ TEST_F(DumpTest, UnknownAddressAndRefusedConnection) {
   EXPECT_TRUE(Logged("해당 DB는 존재하지 않습니다."));
   EXPECT_TRUE(Logged("* FTP전송 실패! - 주소를 알수 없음 / " + db + ".7z"));
   EXPECT_TRUE(Logged("(will) mysql> mysql -uroot -p " + db + " < " + db + ".sql"));
-  EXPECT_EQ(prompter.messages(), std::vector<std::string>{"dump처리가 완료되었습니다."});
+  const std::string notSent = "dump와 압축은 되었지만 FTP 전송에 실패했습니다. 작업 내용을 확인해 주세요.";
+  EXPECT_EQ(prompter.messages(), std::vector<std::string>{notSent});
 
   // An address where nothing answers: only FTP_Open's message, no result line.
   std::string nowhere = ftpHost.substr(0, ftpHost.rfind('.')) + ".252";
@@ -161,7 +172,7 @@ TEST_F(DumpTest, UnknownAddressAndRefusedConnection) {
   prompter.clear();
   prompter.QueueAnswers({true, true});
   DumpAndUpload(*console, silentNo);
-  EXPECT_EQ(prompter.messages(), (std::vector<std::string>{"서버 접속 실패!\r\n오류번호: 7", "dump처리가 완료되었습니다."}));
+  EXPECT_EQ(prompter.messages(), (std::vector<std::string>{"서버 접속 실패!\r\n오류번호: 7", notSent}));
   EXPECT_FALSE(Logged("* FTP전송 성공!"));
   EXPECT_FALSE(Logged("* FTP전송 실패!"));
   EXPECT_TRUE(Logged("(will) mysql> mysql -uroot -p " + db + " < " + db + ".sql"));
@@ -217,14 +228,14 @@ TEST_F(DumpTest, HostileDatabaseNamesRunNothingAndWriteNowhereElse) {
     SCOPED_TRACE(name);
     prompter.clear();
     console->ClearLog();
+    AddDatabase(local, name);
+    RootExec(local, "CREATE TABLE `" + name + "`.t (a INT)");
     Type(id, name, "localhost");
     prompter.QueueAnswers({true, true});
     DumpAndUpload(*console, silentNo);
-    EXPECT_EQ(prompter.messages().back(), "dump처리가 완료되었습니다.");
-    // The name reached mysqldump as a database name: no such database, so
-    // a dump without a table, and nothing else happened.
+    // The name reached mysqldump as the database's name, and nothing else happened.
     ASSERT_TRUE(fs::exists(Dumps() / (name + ".sql")));
-    EXPECT_EQ(ReadFile(Dumps() / (name + ".sql")).find("CREATE TABLE"), std::string::npos);
+    EXPECT_NE(ReadFile(Dumps() / (name + ".sql")).find("CREATE TABLE `t`"), std::string::npos);
   }
   for (const char* f : {"pwned", "pwned2", "pwned3"}) {
     EXPECT_FALSE(fs::exists(folder.path() / f));
@@ -247,4 +258,136 @@ TEST_F(DumpTest, HostileDatabaseNamesRunNothingAndWriteNowhereElse) {
     EXPECT_EQ(prompter.messages(), std::vector<std::string>{"DB명을 파일 이름으로 쓸 수 없습니다."});
   }
   EXPECT_FALSE(fs::exists(folder.path() / "escape.sql"));
+}
+
+namespace {
+
+// A dump and an archive of an earlier, good run, as the technician keeps them.
+struct EarlierRun {
+  std::string sql = "-- an earlier good dump\nCREATE TABLE `customer` (id INT);\n";
+  std::string archive = "an earlier archive";
+};
+
+void Plant(const fs::path& dumps, const std::string& db, const EarlierRun& e) {
+  fs::create_directories(dumps);
+  test::WriteFile(dumps / (db + ".sql"), e.sql);
+  test::WriteFile(dumps / (db + ".7z"), e.archive);
+}
+
+std::string LogFileText(const Console& c) { return Cp949ToUtf8(ReadFile(c.LogFilePath())); }
+
+fs::path Script(const fs::path& dir, const std::string& name, const std::string& body) {
+  fs::path p = dir / name;
+  test::WriteFile(p, "#!/bin/sh\n" + body);
+  fs::permissions(p, fs::perms::owner_all);
+  return p;
+}
+
+}  // namespace
+
+TEST_F(DumpTest, AFailedDumpIsReportedInItsOwnWordsAndKeepsTheEarlierOne) {
+  AddPriv(db, id, 1, ftpHost);
+  const EarlierRun earlier;
+  Plant(Dumps(), db, earlier);
+  console->FormLogFilePath();
+  // Another database than the one that exists: mysqldump says so and ends with 2.
+  Type(id, db + "_gone", "localhost");
+  Plant(Dumps(), db + "_gone", earlier);
+  prompter.QueueAnswer(true);
+  DumpAndUpload(*console, silentNo);
+  auto m = prompter.messages();
+  ASSERT_EQ(m.size(), 1u);  // no packing question, no completion notice
+  EXPECT_EQ(m[0].rfind("dump에 실패했습니다. (mysqldump 종료코드 2)", 0), 0u) << m[0];
+  EXPECT_NE(m[0].find("Unknown database"), std::string::npos) << m[0];
+  EXPECT_EQ(ReadFile(Dumps() / (db + "_gone.sql")), earlier.sql);
+  EXPECT_EQ(ReadFile(Dumps() / (db + "_gone.7z")), earlier.archive);
+  EXPECT_FALSE(fs::exists(ftpRoot / (db + "_gone.7z")));
+  EXPECT_TRUE(Logged("* dump 실패! - dump에 실패했습니다."));
+  EXPECT_NE(LogFileText(*console).find("* dump 실패! - dump에 실패했습니다."), std::string::npos);
+  // Nothing of the attempt is left beside the earlier files.
+  size_t files = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(Dumps())) ++files;
+  EXPECT_EQ(files, 4u);
+}
+
+TEST_F(DumpTest, ADumpWithoutTablesIsNotTakenForOne) {
+  const std::string empty = UniqueName("dumpempty");
+  AddDatabase(local, empty);
+  const EarlierRun earlier;
+  Plant(Dumps(), empty, earlier);
+  Type(id, empty, "localhost");
+  prompter.QueueAnswer(true);
+  DumpAndUpload(*console, silentNo);
+  ASSERT_EQ(prompter.messages().size(), 1u);
+  EXPECT_EQ(prompter.messages()[0].rfind("dump 결과에 테이블이 없습니다.", 0), 0u) << prompter.messages()[0];
+  EXPECT_EQ(ReadFile(Dumps() / (empty + ".sql")), earlier.sql);
+}
+
+TEST_F(DumpTest, AFailedArchiveIsReportedAndNothingIsUploaded) {
+  AddPriv(db, id, 1, ftpHost);
+  const EarlierRun earlier;
+  Plant(Dumps(), db, earlier);
+  admin::DumpTools tools;
+  // Leaves a half-written archive, complains and fails, as 7z does on a full disk.
+  tools.sevenZip = Script(folder.path(), "7z-fails",
+                          "for a; do last=$prev; prev=$a; done\n"
+                          "echo half > \"$last\"\necho 'E_FAIL: There is not enough space on the disk' >&2\nexit 2\n")
+                       .string();
+  prompter.QueueAnswers({true, true});
+  DumpAndUpload(*console, silentNo, tools);
+  auto m = prompter.messages();
+  ASSERT_EQ(m.size(), 1u);
+  EXPECT_EQ(m[0].rfind("압축에 실패했습니다. 전송하지 않습니다. (7z 종료코드 2)", 0), 0u) << m[0];
+  EXPECT_NE(m[0].find("not enough space"), std::string::npos) << m[0];
+  // The new dump is complete and in place; the archive is still the earlier one.
+  EXPECT_NE(ReadFile(Dumps() / (db + ".sql")).find("INSERT INTO `customer`"), std::string::npos);
+  EXPECT_EQ(ReadFile(Dumps() / (db + ".7z")), earlier.archive);
+  EXPECT_FALSE(fs::exists(Dumps() / (db + ".7z.part")));
+  EXPECT_FALSE(fs::exists(ftpRoot / (db + ".7z")));
+  EXPECT_FALSE(Logged("FTP전송"));
+}
+
+TEST_F(DumpTest, DumpsAreTheOwnersAlone) {
+  fs::create_directories(Dumps());
+  fs::permissions(Dumps(), fs::perms(0755));
+  prompter.QueueAnswers({true, true});
+  AddPriv(db, id, 1, ftpHost);
+  DumpAndUpload(*console, silentNo);
+  EXPECT_EQ(fs::status(Dumps()).permissions() & fs::perms::mask, fs::perms(0700));
+  EXPECT_EQ(fs::status(Dumps() / (db + ".sql")).permissions() & fs::perms::mask, fs::perms(0600));
+  EXPECT_EQ(fs::status(Dumps() / (db + ".7z")).permissions() & fs::perms::mask, fs::perms(0600));
+}
+
+TEST_F(DumpTest, AStopEndsTheRunningDumpAndNothingIsPackedOrSent) {
+  AddPriv(db, id, 1, ftpHost);
+  const EarlierRun earlier;
+  Plant(Dumps(), db, earlier);
+  // A dump program that would take half a minute.
+  const fs::path slow = folder.path() / "slow-dump";
+  {
+    std::ofstream(slow) << "#!/bin/sh\nexec sleep 30\n";
+  }
+  fs::permissions(slow, fs::perms::owner_exec, fs::perm_options::add);
+  admin::DumpTools tools;
+  tools.mysqldump = slow.string();
+  const std::string caption = console->Caption();
+  prompter.QueueAnswer(true);
+  std::thread stop([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    console->cancel = true;
+  });
+  const auto t0 = std::chrono::steady_clock::now();
+  DumpAndUpload(*console, silentNo, tools);
+  stop.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(20)) << "the dump program was not ended";
+  EXPECT_TRUE(Logged("* dump 중지: " + db + ".sql")) << Log();
+  EXPECT_FALSE(Logged("FTP전송")) << Log();
+  // What was being made is gone; the earlier dump and archive stay.
+  EXPECT_EQ(ReadFile(Dumps() / (db + ".sql")), earlier.sql);
+  EXPECT_EQ(ReadFile(Dumps() / (db + ".7z")), earlier.archive);
+  EXPECT_FALSE(fs::exists(Dumps() / (db + ".sql.part")));
+  EXPECT_FALSE(fs::exists(ftpRoot / (db + ".7z")));
+  EXPECT_EQ(prompter.messages().back(), "dump를 중지했습니다.");
+  EXPECT_EQ(prompter.pendingAnswers(), 0u) << "no question about packing after a stop";
+  EXPECT_EQ(console->Caption(), caption) << "the caption is put back";
 }

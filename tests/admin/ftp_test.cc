@@ -236,3 +236,23 @@ TEST_F(FtpTest, CloseLeavesNoConnectionBehind) {
   EXPECT_TRUE(ftp.FTP_UPLoad(local.string(), "", name, nullptr));
   EXPECT_EQ(ReadFile(root / name), "y");
 }
+
+TEST_F(FtpTest, AStopEndsTheUploadWithoutAMessage) {
+  // A bar whose person at the screen asks to stop after the first blocks.
+  struct StoppingBar : RecordingBar {
+    bool Cancelled() const override { return value >= 3; }
+  };
+  std::string name = RemoteName("stopped");
+  fs::path local = dir.path() / name;
+  brenvo::test::WriteFile(local, RandomBytes(1024 * 4000, 7));
+  FtpClient ftp(prompter);
+  ASSERT_TRUE(Open(ftp));
+  StoppingBar bar;
+  EXPECT_FALSE(ftp.FTP_UPLoad(local.string(), "", "", &bar));
+  EXPECT_TRUE(prompter.shown().empty()) << "a stop asked for is not an error to report";
+  EXPECT_LT(bar.value, 4000);
+  // The connection still serves the next upload.
+  RecordingBar plain;
+  EXPECT_TRUE(ftp.FTP_UPLoad(local.string(), "", RemoteName("after"), &plain));
+  ftp.FTP_Close();
+}

@@ -176,7 +176,7 @@ TEST(WindowJobs, CallsKeepTheirOrderAndClosingAsksFirst) {
     w.SetText(Control::Text1_0, "kim");
     seen = w.Text(Control::Text1_1);  // the handler of the first box has run by now
     w.AppendLog("첫 줄");
-    w.SetStatus("비우는 중: sale_d");
+    w.SetStatus("sale_d 테이블 비우는 중...");
     questionOnWindowThread = w.prompter().Ask("계속할까요?") && QThread::currentThread() != w.thread();
     while (!w.CancelRequested()) {
       ++rounds;
@@ -189,7 +189,7 @@ TEST(WindowJobs, CallsKeepTheirOrderAndClosingAsksFirst) {
   EXPECT_EQ(seen, "brenvocs_kim");
   EXPECT_TRUE(questionOnWindowThread);
   EXPECT_EQ(prompter.shown().back().text, "계속할까요?");
-  EXPECT_EQ(w.controls().lblStatus->text(), QString::fromUtf8("비우는 중: sale_d"));
+  EXPECT_EQ(w.controls().lblStatus->text(), QString::fromUtf8("sale_d 테이블 비우는 중..."));
   EXPECT_EQ(w.LogText(), "첫 줄\r\n");
 
   // Closing asks; No keeps the window and the job.

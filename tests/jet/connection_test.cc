@@ -77,12 +77,18 @@ TEST(JetOpen, MissingAndForeignFilesAreRefused) {
   WriteFile(empty, "");
   EXPECT_EQ(ErrorOf([&] { OpenJet(empty, ""); }).description(), "Unrecognized database format '" + empty + "'.");
 
-  // A Jet 3 (Access 97) header is recognised as such and refused clearly.
+  // A Jet 3 (Access 97) header whose masked region was never masked names a
+  // code page no converter knows: refused, naming it.
   std::string jet3(4096, '\0');
   jet3[1] = 1;
   jet3.replace(4, 15, "Standard Jet DB");
   std::string j3 = (dir.path() / "old.mdb").string();
   WriteFile(j3, jet3 + std::string(4096 * 3, '\0'));
+  e = ErrorOf([&] { OpenJet(j3, ""); });
+  EXPECT_EQ(e.number(), jet::kErrFail);
+  EXPECT_NE(e.description().find("code page"), std::string::npos) << e.description();
+  // A Jet 3 header on a file shorter than one 2 KB page.
+  WriteFile(j3, jet3.substr(0, 1000));
   EXPECT_EQ(ErrorOf([&] { OpenJet(j3, ""); }).description(), "Unrecognized database format '" + j3 + "'.");
 
   auto conn = jet::MakeJetConnection();

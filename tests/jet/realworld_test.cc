@@ -32,14 +32,6 @@ std::string PasswordOf(const std::string& stem) {
   return stem.find("password") != std::string::npos ? "abcd1234" : "";
 }
 
-// Byte 0x14 of the header: 0 for Jet 3 (Access 97), 1 for Jet 4.
-bool IsJet3(const fs::path& mdb) {
-  std::ifstream in(mdb, std::ios::binary);
-  char b[0x15] = {};
-  in.read(b, sizeof b);
-  return b[0x14] == 0;
-}
-
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> out;
   std::istringstream in(text);
@@ -57,7 +49,6 @@ class RealWorldFile : public ::testing::TestWithParam<std::string> {
 };
 
 TEST_P(RealWorldFile, EveryTableExportsAsReference) {
-  if (IsJet3(Mdb())) GTEST_SKIP() << "Jet 3 (Access 97) file: the engine does not read Jet 3 files yet";
   auto db = jet::Database::Open(Mdb().string(), PasswordOf(GetParam()));
   std::vector<std::string> tables = Lines(ReadFile(Expected() / "tables.txt"));
   EXPECT_EQ(db->UserTables(), tables);
@@ -69,13 +60,14 @@ TEST_P(RealWorldFile, EveryTableExportsAsReference) {
       ADD_FAILURE() << "table " << t << ": " << e.description();
       continue;
     }
-    EXPECT_TRUE(got == want) << "table " << t << ": export differs (" << got.size() << " bytes, expected "
-                             << want.size() << ")";
+    // Where the reference holds U+FFFD it lost a letter of a code-page
+    // file (Jet 3); there the character read from the file stands.
+    EXPECT_TRUE(got == want || SameButForLostCharacters(got, want))
+        << "table " << t << ": export differs (" << got.size() << " bytes, expected " << want.size() << ")";
   }
 }
 
 TEST_P(RealWorldFile, CheckFindsNoFault) {
-  if (IsJet3(Mdb())) GTEST_SKIP() << "Jet 3 (Access 97) file: the engine does not read Jet 3 files yet";
   const std::string pw = PasswordOf(GetParam());
   if (jet::Database::Open(Mdb().string(), pw)->Header().sortLcid == 1042)
     GTEST_SKIP() << "Korean sort order: its index keys and leaf layout are checked with the Korean sort-order work";

@@ -1,5 +1,6 @@
 // The data-source record, the driver search and OpenMySQL's checks and traps.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 
 #include <filesystem>
 #include <fstream>
@@ -187,7 +188,7 @@ TEST_F(OpenMySqlServerTest, OpensTheDataSourceWithTheFixedPassword) {
   EXPECT_EQ(plain->GetCursorLocation(), ado::adUseServer);
 }
 
-TEST_F(OpenMySqlServerTest, WithoutADriverFileTheEarlierRecordIsOpened) {
+TEST_F(OpenMySqlServerTest, WithoutADriverFileTheEarlierRecordIsNotOpened) {
   {
     auto ctx = Context();
     std::unique_ptr<ado::Connection> conn;
@@ -198,12 +199,73 @@ TEST_F(OpenMySqlServerTest, WithoutADriverFileTheEarlierRecordIsOpened) {
   OpenMySqlContext ctx{prompter_, nullptr, emptyCache, {(tmp_.path() / "none.so").string()}};
   std::unique_ptr<ado::Connection> conn;
   bool option = true;
-  // Other typed data, but nothing is written: the record of the last run is what opens.
-  EXPECT_TRUE(OpenMySQL(conn, option, {user_ + "_other", "other_db", "10.0.0.1"}, ctx));
+  // Other typed data and nothing written: the last run's record stays and
+  // would lead to the last run's database.
+  EXPECT_FALSE(OpenMySQL(conn, option, {user_ + "_other", "other_db", "10.0.0.1"}, ctx));
   EXPECT_EQ(prompter_.messages(), std::vector<std::string>{"MyODBC를 생성 dll파일을 찾을 수 없습니다."});
+  EXPECT_EQ(conn->State(), ado::adStateClosed);
   EXPECT_EQ(IniLines().at(1), "DATABASE=" + db_);
-  auto rs = conn->OpenQuery("SELECT DATABASE()");
-  EXPECT_EQ(std::get<std::string>(rs->GetValue(0)), db_);
+}
+
+// The machine-wide store read-only (root ignores modes, so a read-only bind
+// mount), holding another customer's record that would open fine.
+TEST_F(OpenMySqlServerTest, AStoreThatCannotBeWrittenStopsBeforeAnythingIsOpened) {
+  const std::string other = test::UniqueName("oa");
+  test::CreateDatabase(server_, "brenvocs_" + other);
+  test::ScopedDatabase otherDb(server_, "brenvocs_" + other);
+  test::CreateAccount(server_, other, "rt528164", "brenvocs_" + other);
+  {
+    auto ctx = Context();
+    std::unique_ptr<ado::Connection> conn;
+    bool option = true;
+    ASSERT_TRUE(OpenMySQL(conn, option, {other, "brenvocs_" + other, server_.host}, ctx));
+  }
+  const std::string dir = test::OdbcSysIniDir();
+  if (::mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+    test::DropAccount(server_, other);
+    GTEST_SKIP() << "no bind mounts here (needs root)";
+  }
+  struct Unmount {
+    std::string dir;
+    ~Unmount() { ::umount2(dir.c_str(), MNT_DETACH); }
+  } unmount{dir};
+  ASSERT_EQ(::mount(nullptr, dir.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
+
+  auto ctx = Context();
+  std::unique_ptr<ado::Connection> conn;
+  bool option = true;
+  EXPECT_FALSE(OpenMySQL(conn, option, {user_, db_, server_.host}, ctx));
+  EXPECT_EQ(conn->State(), ado::adStateClosed);
+  ASSERT_EQ(prompter_.messages().size(), 1u);
+  EXPECT_NE(prompter_.messages()[0].find("ODBC 데이터원본(karvo_brenvocs)을 기록하지 못했습니다"), std::string::npos)
+      << prompter_.messages()[0];
+  EXPECT_EQ(IniLines().at(1), "DATABASE=brenvocs_" + other);
+  test::DropAccount(server_, other);
+}
+
+// Another run may rewrite the shared record between the write and the open.
+TEST_F(OpenMySqlServerTest, AConnectionToOtherDataThanTypedIsNamedAsSuch) {
+  auto ctx = Context();
+  std::unique_ptr<ado::Connection> conn;
+  bool option = true;
+  ASSERT_TRUE(OpenMySQL(conn, option, {user_, db_, server_.host}, ctx));
+  // The record keeps no blanks at the edges; typed ones do not make a difference.
+  EXPECT_EQ(CsConnectionDifference(*conn, {" " + user_ + " ", db_, server_.host + " "}), std::nullopt);
+  const struct {
+    const char* what;
+    CsConnectionTexts cs;
+  } cases[] = {
+      {"database", {user_, db_ + "x", server_.host}},
+      {"account", {user_ + "x", db_, server_.host}},
+      {"server", {user_, db_, "localhost"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto d = CsConnectionDifference(*conn, c.cs);
+    ASSERT_TRUE(d.has_value());
+    EXPECT_EQ(d->rfind("접속된 CS DB가 입력한 cs정보와 다릅니다. 작업을 중단합니다.", 0), 0u) << *d;
+    EXPECT_NE(d->find("접속: ID=" + user_ + ", DB명=" + db_ + ", HOST=" + server_.host), std::string::npos) << *d;
+  }
 }
 
 TEST_F(OpenMySqlServerTest, FailuresGiveTheTrapMessageAndFalse) {

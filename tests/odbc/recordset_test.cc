@@ -312,6 +312,22 @@ TEST_P(OdbcRecordsetTest, TablesAreReadInSlicesWithoutLosingOrRepeatingRows) {
   EXPECT_THROW(e->GetValue(0), BrenvoError);
 }
 
+// At the default size slices grow (5,000 rows, then 10,000, ...), each
+// going on from the last key of the one before with the slice's rows as a
+// parameter: a table of 23,456 rows ends in a short slice, every row once.
+TEST_P(OdbcRecordsetTest, GrowingSlicesReadEveryRowOnce) {
+  Root("CREATE TABLE g (a INT, b INT, v VARCHAR(20), PRIMARY KEY (a, b));"
+       "INSERT INTO g SELECT seq DIV 3, seq MOD 3, CONCAT('값', seq) FROM seq_0_to_23455");
+  auto r = conn_->OpenTable("g", ado::OpenMode::Read);
+  int64_t n = 0;
+  for (; !r->Eof(); r->MoveNext(), ++n) {
+    ASSERT_EQ(r->GetValue(0), Value(n / 3));
+    ASSERT_EQ(r->GetValue(1), Value(n % 3));
+    ASSERT_EQ(r->GetValue(2), Value("값" + std::to_string(n)));
+  }
+  EXPECT_EQ(n, 23456);
+}
+
 // Slices are read ahead by a thread of the record set's own: two readers,
 // an appender and plain statements on one connection must still take turns,
 // and a connection lost mid-table shows as an error after the rows really

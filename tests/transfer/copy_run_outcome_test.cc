@@ -210,6 +210,21 @@ TEST_F(CopyRunOutcomeTest, ACancelKeepsTheTablesBeforeAndLeavesTheRestAlone) {
   EXPECT_NE(log.find("변경하지 않은 테이블: receive"), std::string::npos);
 }
 
+TEST_F(CopyRunOutcomeTest, ACancelBeforeTheFirstChangeChangesNothing) {
+  REQUIRE_FIXTURES();
+  REQUIRE_TEST_ENV("CS_HOST");
+  PlaceMdb("dbMain.mdb", "dbMain.mdb");
+  MakeCsDb(CsServer(), CsServer().host);
+  console->cancel = true;  // pressed while the estimate counted
+  prompter.QueueAnswer(true);
+  CopyRunResult r = Run();
+  EXPECT_TRUE(r.cancelled);
+  EXPECT_EQ(r.errorsReported, 0);
+  EXPECT_EQ(prompter.pendingAnswers(), 0u);
+  EXPECT_EQ(CsCount("dbversion"), 1);
+  EXPECT_TRUE(HasLine(Lines(), "작업 중지: 중지 요청 (대상 DB 변경 없음)")) << console->LogText();
+}
+
 TEST_F(CopyRunOutcomeTest, ACancelIntoAnAccessFileLeavesTheTableInProgressAsItWas) {
   REQUIRE_FIXTURES();
   // Brenvo → Brenvo onto a full copy, so that the tables have rows to keep.

@@ -184,7 +184,7 @@ std::string SchemaText(const jet::Database& db, const std::string& name) {
   for (const auto& c : t.columns) {
     s += "    " + std::to_string(++n) + ". " + c.name + ": " + jet::TypeName(c.type) + ", length " +
          std::to_string(c.length) + " bytes";
-    if (c.type == jet::kColText) s += ", " + std::to_string(c.length / 2) + " chars";
+    if (c.type == jet::kColText) s += ", " + std::to_string(c.length / c.bytesPerChar) + " chars";
     if (c.type == jet::kColNumeric)
       s += ", precision " + std::to_string(c.precision) + ", scale " + std::to_string(c.scale);
     if (c.IsAutoNumber()) s += ", autonumber";
@@ -221,7 +221,7 @@ std::string SchemaText(const jet::Database& db, const std::string& name) {
 }
 
 std::string SchemaFileText(const jet::Database& db, const std::string& fileName) {
-  std::string s = "file: " + fileName + "\nformat: V2000 [VERSION_4]\n";
+  std::string s = "file: " + fileName + "\nformat: " + db.File().Format().name + "\n";
   auto tables = db.UserTables();
   std::stable_sort(tables.begin(), tables.end(), [](const std::string& a, const std::string& b) {
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {

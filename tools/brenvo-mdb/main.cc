@@ -1,4 +1,5 @@
-// brenvo-mdb: look into a Jet 4 database without Access.
+// brenvo-mdb: look into a Jet database without Access: Jet 4 files, and
+// Access 97 (Jet 3) files for reading only (import refuses them).
 //
 //   brenvo-mdb tables FILE            user tables, catalogue order
 //   brenvo-mdb schema FILE [TABLE]    columns and indexes
