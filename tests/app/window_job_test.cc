@@ -6,6 +6,8 @@
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QListWidget>
+#include <QPlainTextEdit>
+#include <QTextBlock>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QLabel>
@@ -106,6 +108,8 @@ TEST_F(WindowJob, TheWindowLivesDuringALongCopy) {
   QObject::connect(&timer, &QTimer::timeout, [&] { ticks += w->Busy(); });
   timer.start(10);
 
+  // A pane lower than the summary is long, as in a run of all twenty tables.
+  w->controls().TxtLog->setFixedHeight(120);
   prompter.QueueAnswers({true, true});  // start, continue after the estimate
   w->controls().cmdStart->click();
   ASSERT_TRUE(w->Busy());
@@ -129,6 +133,8 @@ TEST_F(WindowJob, TheWindowLivesDuringALongCopy) {
   EXPECT_EQ(prompter.pendingAnswers(), 0u);
   EXPECT_EQ(TargetCount("sale_m"), 100000);
   EXPECT_EQ(w->ProgressValue(1), 3);
+  // The pane starts at the summary's head, not at its last line.
+  EXPECT_EQ(w->controls().TxtLog->cursorForPosition(QPoint(2, 2)).block().text().toStdString(), "----- 요약 -----");
 
   // Back to normal: the next job starts.
   bool ran = false;
