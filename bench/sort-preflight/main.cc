@@ -24,8 +24,11 @@ namespace {
 constexpr const char* kPassword = "wq3518";
 
 std::unique_ptr<ado::Connection> Open(const std::string& path) {
-  return ado::CreateConnection("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + path +
-                               ";Jet OLEDB:Database Password=" + kPassword);
+  std::string cs =
+      "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + path + ";Jet OLEDB:Database Password=" + kPassword;
+  auto conn = ado::CreateConnection(cs);
+  conn->Open(cs);
+  return conn;
 }
 
 double Since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
@@ -43,6 +46,7 @@ int main(int argc, char** argv) {
   test::RelabelSortOrder(target.string(), kPassword, jet::kSortKorean);
 
   TableCatalogue catalogue;
+  catalogue.Build();
   catalogue.MarkAll(true);
 
   auto src = Open(source);
