@@ -214,7 +214,7 @@ void Run(Console& console, bool& silent, const DumpTools& tools, std::string& ca
   std::string db = console.Text(Control::Text1_1);
   const std::string rootPwd = RootPassword(console);
   console.SetCaption(caption + " - [SETP 1/4] db dumping...");
-  console.SetStatus("dump 중: " + db);
+  console.SetStatus(db + " dump 중...");
   console.Refresh();
 
   db = console.Text(Control::Text1_1);
@@ -267,7 +267,7 @@ void Run(Console& console, bool& silent, const DumpTools& tools, std::string& ca
     const std::string archive = JoinPath(dumpFolder, db + ".7z");
     const std::string archivePart = archive + ".part", outFile = JoinPath(dumpFolder, db + ".7z.out");
     console.SetCaption(caption + " - [SETP 3/4] 7zip adding...( 7z a archive1.zip(또는 archive1.7z) c:\\temp\\");
-    console.SetStatus("압축 중: " + db + ".7z");
+    console.SetStatus(db + ".7z 압축 중...");
     console.Refresh();
     // 7z adds to an archive that exists: a part left by an earlier run goes first.
     Remove(archivePart);
@@ -290,7 +290,7 @@ void Run(Console& console, bool& silent, const DumpTools& tools, std::string& ca
     }
 
     console.SetCaption(caption + " - [SETP 3/4] FTP Uploading...");
-    console.SetStatus("FTP 전송 중: " + db + ".7z");
+    console.SetStatus(db + ".7z FTP 전송 중...");
     console.Refresh();
     bool uploaded = false;
     const std::string address = GetIPFromUserID(console, true);

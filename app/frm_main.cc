@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QTextDocument>
 #include <QShortcut>
 #include <QTimer>
 #include <QUrl>
@@ -80,6 +81,9 @@ long ValOf(const std::string& s) {
     return 0;
   }
 }
+
+// The first line of the copy run's summary.
+constexpr const char* kSummaryHead = "----- 요약 -----";
 
 // The settings as the window and its job both reach them: one call at a time.
 class LockedSettings : public SettingsStore {
@@ -687,6 +691,7 @@ void FrmMain::FinishJob() {
   if (worker_.joinable()) worker_.join();
   barTimer_->stop();
   ShowProgress();
+  ShowSummary();
   ui_.cmdCancel->setEnabled(false);
   ui_.lblStatus->clear();
   ui_.frames[0]->unsetCursor();
@@ -701,6 +706,16 @@ void FrmMain::FinishJob() {
     closeAfterJob_ = false;
     close();
   }
+}
+
+// The copy run ends its pane with a summary longer than the pane is high;
+// its head (tables, rows, time, log file) is what the technician reads
+// first, so the pane starts there rather than at the last line.
+void FrmMain::ShowSummary() {
+  QTextCursor head = ui_.TxtLog->document()->find(QString::fromUtf8(kSummaryHead), ui_.TxtLog->document()->characterCount(),
+                                                  QTextDocument::FindBackward);
+  if (head.isNull()) return;
+  ui_.TxtLog->verticalScrollBar()->setValue(head.blockNumber());
 }
 
 void FrmMain::RequestCancel() {

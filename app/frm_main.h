@@ -178,6 +178,7 @@ class FrmMain : public QWidget, public Console {
 
   void FinishJob();
   void ShowProgress();
+  void ShowSummary();
   bool OnWindowThread() const;
 
   std::unique_ptr<SettingsStore> lockedSettings_;

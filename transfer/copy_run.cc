@@ -10,6 +10,7 @@
 #include "transfer/estimate.h"
 #include "transfer/field_check.h"
 #include "transfer/preflight.h"
+#include "transfer/sort_preflight.h"
 #include "transfer/values.h"
 #include "transfer/verify.h"
 #include "util/korean.h"
@@ -215,6 +216,13 @@ class Run {
     runStart_ = Clock::now();
     c_.AppendLog("시작시각: " + TimeOfDayText());
     if (!PreflightCheck(c_, *src_, *dst_)) return false;
+    // Into an Access file: every value must get an index key in its sort
+    // order, else the file is re-sorted (after its backup) or nothing starts.
+    if (direction_ != 0) {
+      SortDecision sort = SortPreflight(c_, *src_, *dst_);
+      if (sort == SortDecision::Stop) return false;
+      resortGeneral_ = sort == SortDecision::ResortGeneral;
+    }
 
     if (!c_.Checked(Control::chkSkipFidSize)) {
       auto stepStart = Clock::now();
@@ -277,13 +285,36 @@ class Run {
     return true;
   }
 
+  // The re-sort the technician agreed to, only over a backup.
+  bool ResortTarget() {
+    if (!resortGeneral_) return true;
+    if (result_.backupPath.empty()) {
+      Stop("대상 파일의 백업이 없어 정렬 순서를 바꾸지 않습니다. 작업을 중지합니다.", "백업 없이 정렬 순서 변경 불가");
+      return false;
+    }
+    c_.SetStatus("대상 파일을 일반 정렬 순서로 바꾸는 중...");
+    try {
+      dst_->ResortGeneral();
+    } catch (...) {
+      c_.SetStatus("");
+      ++result_.errorsReported;
+      Stop("대상 파일의 정렬 순서를 바꿀 수 없어 작업을 중지합니다.\r\n" + DescribeCurrentException().description +
+               "\r\n백업: " + result_.backupPath,
+           "정렬 순서 변경 실패");
+      return false;
+    }
+    c_.SetStatus("");
+    c_.AppendLog("정렬 순서: 대상 파일을 일반 정렬 순서로 바꿨습니다");
+    return true;
+  }
+
   void CopyAll() {
     if (c_.CancelRequested()) {
       result_.cancelled = true;
       StopLog("중지 요청");
       return;
     }
-    if (!Backup()) return;
+    if (!Backup() || !ResortTarget()) return;
     // Into the CS DB the read-back of one table runs on a connection of its
     // own while the next table is copied. Access files are read back at the
     // end: the writer holds them alone until then.
@@ -329,19 +360,13 @@ class Run {
   }
 
   // Access targets take the table's DELETE FROM and rows as one unit of work.
-  // A provider that cannot keep that promise refuses it; the table is then
-  // copied as before, and the pane says so once.
-  bool BeginTable() {
-    if (direction_ == 0 || noTransactions_) return false;
-    try {
-      dst_->BeginTrans();
-      return true;
-    } catch (...) {
-      noTransactions_ = true;
-      ErrorInfo e = DescribeCurrentException();
-      c_.AppendLog("대상이 테이블 단위 되돌리기를 지원하지 않음: " + e.description);
-      return false;
-    }
+  // The Jet connection refuses BeginTrans only when the file is in use or an
+  // earlier failure could not be undone; emptying the table without the
+  // unit of work would then risk its rows, so the table is left alone.
+  enum class TableTxn { None, Open, Refused };
+  TableTxn BeginTable() {
+    if (direction_ == 0) return TableTxn::None;
+    return Step([&] { dst_->BeginTrans(); }) ? TableTxn::Open : TableTxn::Refused;
   }
 
   void CopyOne(int index) {
@@ -363,7 +388,16 @@ class Run {
       return;
     }
 
-    const bool txn = BeginTable();
+    const TableTxn began = BeginTable();
+    if (began == TableTxn::Refused) {
+      ado::CloseADO(reader);
+      d.outcome = Outcome::Unchanged;
+      d.failed = expected > 0 ? expected : 0;
+      c_.AppendLog("복사 실패 " + table + ": " + FormatThousands(d.failed) + "건 (대상 테이블을 바꿀 수 없음, 변경 없음)");
+      Done(std::move(d));
+      return;
+    }
+    const bool txn = began == TableTxn::Open;
     c_.SetStatus(table + " 테이블 비우는 중...");
     const bool emptied = Step([&] { dst_->Execute("DELETE FROM " + table); });
     c_.SetStatus("");
@@ -687,7 +721,7 @@ class Run {
   std::optional<Clock::time_point> verifyEnd_;
   bool headerWritten_ = false;
   bool stopped_ = false;
-  bool noTransactions_ = false;
+  bool resortGeneral_ = false;
   std::deque<TableDone> done_;  // stays where it is while the read-back thread looks at it
   std::unique_ptr<BackgroundReadBack> readBack_;
   std::set<std::string> shownErrors_;

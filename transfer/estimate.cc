@@ -20,22 +20,23 @@ std::string CountColumn(int32_t count) {
 }  // namespace
 
 // Measured on dbMain-large (516,325 rows) and dbMain (36,325 rows) with
-// bench/convert/run (local server) and bench/network/run (a CS server 10 ms
-// away each way), then rounded down by about a quarter: an estimate should
-// rather promise too long than too short. The old fixed rates (15, 50 and
-// 250 rows a second plus 50 seconds) belonged to a row-by-row copier and
-// were three orders of magnitude off for this one.
+// bench/convert/run (local server) and bench/network/run (the CS server
+// 10 ms away each way), then rounded down by about a quarter: an estimate
+// should rather promise too long than too short, and a busier machine or a
+// farther server is slower. The old fixed rates (15, 50 and 250 rows a
+// second plus 50 seconds) belonged to a row-by-row copier and were three
+// orders of magnitude off for this one.
 int CopyRate(int direction, bool local) {
   switch (direction) {
-    case 0: return local ? 40000 : 10000;
-    case 1: return local ? 50000 : 20000;
+    case 0: return local ? 40000 : 30000;
+    case 1: return local ? 50000 : 45000;
     default: return 90000;  // Access to Access, no server
   }
 }
 
 int FixedSeconds(int direction, bool local) {
   // Over a network every table costs a few round trips more.
-  return direction != 2 && !local ? 15 : 5;
+  return direction != 2 && !local ? 10 : 5;
 }
 
 int32_t EstimateSeconds(long long totalRows, int rate, int fixedSeconds) {
@@ -72,7 +73,7 @@ bool GetTableInfo(Console& console, const TransferServices& services) {
       e.expectedRows = count;
       continue;
     }
-    console.SetStatus("건수 세는 중: " + e.table);
+    console.SetStatus(e.table + " 건수 세는 중...");
     Trap(p, kProc, kOwner, [&] {
       auto rs = conn->OpenQuery("SELECT COUNT(*) FROM " + e.table);
       if (rs->Eof()) throw BrenvoError(3021, "Either BOF or EOF is True, or the current record has been deleted.");

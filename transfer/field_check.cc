@@ -72,7 +72,7 @@ bool ChkFieldSizeAndCSVChar(Console& console, ado::Connection& source, ado::Conn
     // A table whose count could not be read is examined like one with rows.
     if (e.marked && (e.expectedRows > 0 || e.expectedRows == kUnknownRowCount)) {
       console.SetCurrentTable(i);
-      console.SetStatus("필드길이 비교 중: " + e.table);
+      console.SetStatus(e.table + " 필드길이 비교 중...");
       std::unique_ptr<ado::Recordset> src, dst;
       Trap(p, kProc, kOwner, [&] { src = source.OpenQuery("SELECT * FROM " + e.table + " WHERE 0"); });
       Trap(p, kProc, kOwner, [&] { dst = target.OpenQuery("SELECT * FROM " + e.table + " WHERE 0"); });
@@ -123,7 +123,7 @@ bool ChkFieldSizeAndCSVChar(Console& console, ado::Connection& source, ado::Conn
       break;
     }
     console.SetCurrentTable(m.entry);
-    console.SetStatus("데이터 길이 측정 중: " + m.table + "." + m.column);
+    console.SetStatus(m.table + "." + m.column + " 데이터 길이 측정 중...");
     Trap(p, kProc, kOwner, [&] {
       // Every value empty or NULL: nothing can be too long.
       auto maxText = FirstValue(source, "SELECT MAX(LENB(StrConv(" + m.column + ",128))) FROM " + m.table);

@@ -41,5 +41,8 @@ namespace {
 void Connection::BeginTrans() { NoTransactions("BeginTrans"); }
 void Connection::CommitTrans() { NoTransactions("CommitTrans"); }
 void Connection::RollbackTrans() { NoTransactions("RollbackTrans"); }
+void Connection::ResortGeneral() {
+  throw BrenvoError(3251, "Operation is not supported for this type of object.", "Connection::ResortGeneral");
+}
 
 }  // namespace brenvo::ado

@@ -109,6 +109,37 @@ class Connection {
   virtual void CommitTrans();
   virtual void RollbackTrans();
 
+  // Index keys in a text sort order the provider writes only in part (the
+  // Jet engine: the Korean order, whose weights are known for some
+  // characters only). Providers without such orders keep the defaults.
+  struct SortedTextColumn {
+    std::string index;
+    std::string column;
+    std::string order;  // the order's name, for the log
+  };
+  // The text columns of the table's indexes in such an order.
+  virtual std::vector<SortedTextColumn> PartlyKeyedTextColumns(const std::string& table) {
+    (void)table;
+    return {};
+  }
+  // Gathers the keys the tables' own rows carry (before they are deleted)
+  // and, when other is a connection of the same provider, the keys its
+  // database carries for them, so that values seen there key as they did.
+  virtual void GatherStoredKeys(const std::vector<std::string>& tables, Connection* other) {
+    (void)tables;
+    (void)other;
+  }
+  // Whether a text value gets a key in that column's indexes.
+  virtual bool CanKeyText(const std::string& table, const std::string& column, const std::string& text) {
+    (void)table;
+    (void)column;
+    (void)text;
+    return true;
+  }
+  // Rewrites the database so that every text index uses the General order
+  // (reopening it); refused by providers that have no such thing.
+  virtual void ResortGeneral();
+
  private:
   int connectionTimeout_ = 15;
   CursorLocation cursorLocation_ = adUseServer;

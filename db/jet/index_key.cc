@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "db/jet/jet_errors.h"
+#include "db/jet/stored_keys.h"
 #include "db/jet/text.h"
 
 namespace brenvo::jet {
@@ -265,12 +266,48 @@ uint32_t NextCodePoint(std::string_view s, size_t& i) {
   return cp;
 }
 
+constexpr uint32_t kAllWeighed = 0xFFFFFFFFu;
+
+void AppendUtf8(uint32_t cp, std::string& out) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
 [[noreturn]] void ThrowNoWeight(uint32_t cp, const ColumnDef& c) {
   char hex[16];
   std::snprintf(hex, sizeof hex, "U+%04X", cp);
+  std::string what;
+  if (cp == 0) {
+    what = "the empty text";
+  } else {
+    what = "the character ";
+    // Control characters are named by their code alone.
+    if (cp >= 0x20 && cp != 0x7F && !(cp >= 0x80 && cp < 0xA0)) {
+      what += '\'';
+      AppendUtf8(cp, what);
+      what += "' (";
+      what += hex;
+      what += ')';
+    } else {
+      what += hex;
+    }
+  }
   throw BrenvoError(kErrNotCapable,
-                    std::string("Cannot write an index key for the character ") + hex + " in column '" + c.name +
-                        "': the engine has no General sort order weight for it.",
+                    "Cannot write an index key for " + what + " in column '" + c.name +
+                        "': the engine has no weight for it in the " + TextOrderName(c.sortLcid) + " sort order.",
                     kJetSource);
 }
 
@@ -315,13 +352,13 @@ double AsDouble(const ado::Value& v) {
 // Only accent bytes of whole characters occur in what this engine writes
 // (no modifier that combines with the byte before it), so an absent
 // character's n is simply the count of weights written before it.
-void AppendTextKey(std::string_view text, const ColumnDef& c, std::vector<uint8_t>& key) {
+uint32_t AppendGeneralText(std::string_view text, std::vector<uint8_t>& key) {
   std::vector<uint8_t> accents, absent;
   uint32_t weighted = 0;
   for (size_t i = 0; i < text.size();) {
     uint32_t cp = NextCodePoint(text, i);
     if (cp >= kHangulFirst && cp <= kHangulLast) {
-      if (!HangulWeight(cp, key)) ThrowNoWeight(cp, c);
+      HangulWeight(cp, key);
       ++weighted;
       continue;
     }
@@ -345,9 +382,9 @@ void AppendTextKey(std::string_view text, const ColumnDef& c, std::vector<uint8_
     else if (cp >= kFullWidthFirst && cp <= kFullWidthLast) code = kLatin1[cp - kFullWidthOffset];
     else if (cp >= kFullWidthSignsFirst && cp < kFullWidthWon) code = kLatin1[kFullWidthSignLatin1[cp - kFullWidthSignsFirst]];
     else if (cp == kFullWidthWon) code = CurrencyCode(kWon);
-    else ThrowNoWeight(cp, c);
+    else return cp;
     // Entries left out of a table above.
-    if (code.kind == kNone && cp != 0) ThrowNoWeight(cp, c);
+    if (code.kind == kNone && cp != 0) return cp;
     switch (code.kind) {
       case kNone:
         break;
@@ -364,7 +401,7 @@ void AppendTextKey(std::string_view text, const ColumnDef& c, std::vector<uint8_
         break;
       case kAbsent: {
         uint32_t at = 0x8000u | (7u + 4u * weighted);
-        if (at > 0xFFFF) ThrowNoWeight(cp, c);
+        if (at > 0xFFFF) return cp;
         absent.push_back(static_cast<uint8_t>(at >> 8));
         absent.push_back(static_cast<uint8_t>(at));
         absent.push_back(0x06);
@@ -383,15 +420,138 @@ void AppendTextKey(std::string_view text, const ColumnDef& c, std::vector<uint8_
     key.insert(key.end(), absent.begin(), absent.end());
   }
   key.push_back(kTextTerminator);
+  return kAllWeighed;
+}
+
+
+// The Korean sort order (LCID 1042, version 0), as the index entries of the
+// Korean-made Access files show it: the layout of General (weights, 0x01,
+// the section of characters that sort as absent, 0x00), with
+//   digits, ':' and '_'  their General weights
+//   ASCII letters        their General one-byte weight + 0x72 (A-Z 0xBC-0xEA),
+//                        either case, and no accent section: "ABC" and "abc"
+//                        are one key
+//   Hangul syllables     their General two-byte weight with 0x37 taken from
+//                        the first byte, so Hangul sorts after the digits and
+//                        before the Latin letters
+//   U+0003               sorts as absent with its General code (0x05)
+//   the empty text       7F 01 00
+// Observed: every digit, every letter (in one case or both), '_', U+0003, the
+// empty text, and four syllables (카 드 번 호), one in each of four
+// initial-consonant blocks. Not observed, inferred: ':' (given as General by
+// those who read the files, absent from the samples we hold), the other
+// syllables (the General table's layout, moved down as those four are) and
+// the compatibility jamo U+3131..U+318E (moved down by the same 0x37).
+// Every other character (the space, punctuation, Hanja, Latin-1 letters,
+// symbols, other control characters) has weights no file shows: refused.
+constexpr uint8_t kKoreanLetterShift = 0x72;
+constexpr uint8_t kKoreanHangulShift = 0x37;
+constexpr uint32_t kKoreanAbsent = 0x03;
+
+uint32_t AppendKoreanText(std::string_view text, std::vector<uint8_t>& key) {
+  std::vector<uint8_t> absent;
+  uint32_t weighted = 0;
+  for (size_t i = 0; i < text.size();) {
+    uint32_t cp = NextCodePoint(text, i);
+    if ((cp >= '0' && cp <= '9') || cp == ':' || cp == '_') {
+      key.push_back(kLatin1[cp].w1);
+      if (kLatin1[cp].w2) key.push_back(kLatin1[cp].w2);
+    } else if ((cp >= 'A' && cp <= 'Z') || (cp >= 'a' && cp <= 'z')) {
+      key.push_back(static_cast<uint8_t>(kLatin1[cp].w1 + kKoreanLetterShift));
+    } else if (cp >= kHangulFirst && cp <= kHangulLast) {
+      HangulWeight(cp, key);
+      key[key.size() - 2] = static_cast<uint8_t>(key[key.size() - 2] - kKoreanHangulShift);
+    } else if (cp >= kJamoFirst && cp <= kJamoLast) {
+      JamoWeight(cp, key);
+      key[key.size() - 2] = static_cast<uint8_t>(key[key.size() - 2] - kKoreanHangulShift);
+    } else if (cp == kKoreanAbsent) {
+      uint32_t at = 0x8000u | (7u + 4u * weighted);
+      if (at > 0xFFFF) return cp;
+      absent.push_back(static_cast<uint8_t>(at >> 8));
+      absent.push_back(static_cast<uint8_t>(at));
+      absent.push_back(0x06);
+      absent.push_back(kLatin1[cp].w1);
+      continue;
+    } else {
+      return cp;
+    }
+    ++weighted;
+  }
+  key.push_back(kTextEnd);
+  if (!absent.empty()) {
+    key.push_back(kTextEnd);
+    key.push_back(kTextEnd);
+    key.push_back(kTextEnd);
+    key.insert(key.end(), absent.begin(), absent.end());
+  }
+  key.push_back(kTextTerminator);
+  return kAllWeighed;
+}
+
+// The value bytes of a text segment (no flag, not inverted); the refused
+// character or kAllWeighed.
+uint32_t AppendTextValue(TextOrder order, std::string_view s, std::vector<uint8_t>& key) {
+  if (order == TextOrder::Korean) return AppendKoreanText(s, key);
+  if (order != TextOrder::General) return s.empty() ? 0 : static_cast<unsigned char>(s[0]);
+  // The empty text: no weights, 0x01, 0x00, as the Korean and Chinese files
+  // store it (no General file holds one; the layout is the one all orders
+  // share). An all-space text, which would trim to it, stays refused.
+  if (s.empty()) {
+    key.push_back(kTextEnd);
+    key.push_back(kTextTerminator);
+    return kAllWeighed;
+  }
+  // Trailing spaces do not count in a key; leading ones do.
+  size_t used = s.find_last_not_of(' ');
+  if (used == std::string::npos) return ' ';
+  return AppendGeneralText(s.substr(0, used + 1), key);
 }
 
 }  // namespace
 
-bool SortOrderSupported(uint16_t lcid, uint8_t version) {
-  return (lcid == kSortGeneral || lcid == 0) && version == 0;
+TextOrder TextOrderOf(uint16_t lcid, uint8_t version) {
+  if (version != 0) return TextOrder::Unsupported;
+  if (lcid == kSortGeneral || lcid == 0) return TextOrder::General;
+  if (lcid == kSortKorean) return TextOrder::Korean;
+  return TextOrder::Unsupported;
 }
 
-void AppendKeySegment(const ColumnDef& c, bool ascending, const ado::Value& value, std::vector<uint8_t>& key) {
+TextOrder ColumnTextOrder(const ColumnDef& c) {
+  return TextOrderOf(c.sortLcid, static_cast<uint8_t>(c.codePage & 0xFF));
+}
+
+bool SortOrderSupported(uint16_t lcid, uint8_t version) {
+  return TextOrderOf(lcid, version) != TextOrder::Unsupported;
+}
+
+std::string TextOrderName(uint16_t lcid) {
+  if (lcid == kSortGeneral || lcid == 0) return "General";
+  if (lcid == kSortKorean) return "Korean";
+  return "LCID " + std::to_string(lcid);
+}
+
+bool TextKeySegment(TextOrder order, bool ascending, std::string_view text, std::vector<uint8_t>& out,
+                    uint32_t* refused) {
+  size_t start = out.size();
+  out.push_back(ascending ? kFlagAsc : kFlagDesc);
+  uint32_t r = AppendTextValue(order, text, out);
+  if (r != kAllWeighed) {
+    out.resize(start);
+    if (refused) *refused = r;
+    return false;
+  }
+  if (!ascending) {
+    // A descending text segment is inverted up to and including its
+    // terminator, then closed by a plain 0x00 so that a shorter text still
+    // sorts after a longer one sharing its start.
+    for (size_t i = start + 1; i < out.size(); ++i) out[i] = static_cast<uint8_t>(~out[i]);
+    out.push_back(kTextTerminator);
+  }
+  return true;
+}
+
+void AppendKeySegment(const ColumnDef& c, bool ascending, const ado::Value& value, std::vector<uint8_t>& key,
+                      const StoredKeys* stored) {
   if (c.type == kColBool) {
     bool yes = !ado::IsNull(value) && AsInt(value) != 0;
     key.push_back((yes == ascending) ? 0x00 : 0xFF);
@@ -399,6 +559,20 @@ void AppendKeySegment(const ColumnDef& c, bool ascending, const ado::Value& valu
   }
   if (ado::IsNull(value)) {
     key.push_back(ascending ? kNullAsc : kNullDesc);
+    return;
+  }
+  if (c.type == kColText) {
+    const auto* s = std::get_if<std::string>(&value);
+    if (!s) ThrowTypeMismatch();
+    TextOrder order = ColumnTextOrder(c);
+    if (stored && stored->Find(order, ascending, *s, key)) return;
+    if (order == TextOrder::Unsupported)
+      throw BrenvoError(kErrNotCapable,
+                        "Cannot write an index key for column '" + c.name + "': its sort order (" +
+                            TextOrderName(c.sortLcid) + ") is not one the engine writes.",
+                        kJetSource);
+    uint32_t refused = 0;
+    if (!TextKeySegment(order, ascending, *s, key, &refused)) ThrowNoWeight(refused, c);
     return;
   }
   key.push_back(ascending ? kFlagAsc : kFlagDesc);
@@ -427,25 +601,6 @@ void AppendKeySegment(const ColumnDef& c, bool ascending, const ado::Value& valu
     case kColDateTime:
       AppendFloating(std::bit_cast<uint64_t>(AsDouble(value)), 8, key);
       break;
-    case kColText: {
-      const auto* s = std::get_if<std::string>(&value);
-      if (!s) ThrowTypeMismatch();
-      // The empty string's key is not one we could confirm; refuse it like an
-      // unknown character rather than guess.
-      if (s->empty()) ThrowNoWeight(0, c);
-      // Trailing spaces do not count in a key; leading ones do.
-      size_t used = s->find_last_not_of(' ');
-      if (used == std::string::npos) ThrowNoWeight(' ', c);
-      AppendTextKey(std::string_view(s->data(), used + 1), c, key);
-      if (!ascending) {
-        // A descending text segment is inverted up to and including its
-        // terminator, then closed by a plain 0x00 so that a shorter text
-        // still sorts after a longer one sharing its start.
-        for (size_t i = start; i < key.size(); ++i) key[i] = static_cast<uint8_t>(~key[i]);
-        key.push_back(kTextTerminator);
-      }
-      return;
-    }
     default:
       throw BrenvoError(kErrNotCapable, "Cannot write an index key for column '" + c.name + "' of this type.",
                         kJetSource);

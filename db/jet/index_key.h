@@ -18,10 +18,11 @@
 //
 // Comparing keys as unsigned byte strings gives the index order.
 //
-// Text weights are produced for the first 256 code points (Latin-1 letters,
-// digits, punctuation, control characters), the Hangul syllables and ㈜;
-// anything else is refused rather than given a wrong key, since a wrong key
-// is a corrupt index for the host application.
+// Text weights are produced, in the General order, for the first 256 code
+// points (Latin-1 letters, digits, punctuation, control characters), the
+// Hangul syllables and ㈜; in the Korean order for the characters its files
+// show (see AppendKoreanText). Anything else is refused rather than given a
+// wrong key, since a wrong key is a corrupt index for the host application.
 #pragma once
 
 #include <cstdint>
@@ -34,19 +35,40 @@
 namespace brenvo::jet {
 
 // The sort orders keys can be written for: General (LCID 1033) as Jet 4 files
-// made for Access 2000 carry it (sort version 0 in the header).
+// made for Access 2000 carry it (sort version 0 in the header), and Korean
+// (LCID 1042, version 0), the order Access on Korean Windows gives new files.
 inline constexpr uint16_t kSortGeneral = 1033;
+inline constexpr uint16_t kSortKorean = 1042;
 
-// True when the engine can write keys for text in this sort order: the
-// LCID and the sort-order version (a column's byte after its LCID, the
-// header's byte 0x71). Version 0 is the order of Access 2000-2007; later
-// versions of "General" weigh characters differently.
+enum class TextOrder : uint8_t { General, Korean, Unsupported };
+
+// The order of an LCID and sort-order version (a column's byte after its
+// LCID, the header's byte 0x71). Version 0 is the order of Access 2000-2007;
+// later versions of "General" weigh characters differently. LCID 0 is
+// General.
+TextOrder TextOrderOf(uint16_t lcid, uint8_t version);
+// The order of a text column's keys.
+TextOrder ColumnTextOrder(const ColumnDef& column);
+// True when the engine can write keys for text in this sort order.
 bool SortOrderSupported(uint16_t lcid, uint8_t version);
+// "General", "Korean" or the LCID, for messages.
+std::string TextOrderName(uint16_t lcid);
+
+// Key segments Access already wrote, by sort order and text (see
+// stored_keys.h); consulted before the engine's own weights.
+class StoredKeys;
 
 // Appends the key segment of one column value. value must already be of the
-// column's stored type (after conversion); Null for NULL. Throws BrenvoError
-// when a text value holds a character the engine has no weight for.
+// column's stored type (after conversion); Null for NULL. A text value that
+// stored holds takes that segment. Throws BrenvoError when a text value
+// holds a character the engine has no weight for.
 void AppendKeySegment(const ColumnDef& column, bool ascending, const ado::Value& value,
-                      std::vector<uint8_t>& key);
+                      std::vector<uint8_t>& key, const StoredKeys* stored = nullptr);
+
+// The segment of a text value in the given order (flag byte included), or
+// false with the first character that has no weight in *refused (0 for the
+// empty or all-space text where the order refuses it). Throws nothing.
+bool TextKeySegment(TextOrder order, bool ascending, std::string_view text, std::vector<uint8_t>& out,
+                    uint32_t* refused);
 
 }  // namespace brenvo::jet

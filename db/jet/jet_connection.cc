@@ -4,8 +4,11 @@
 #include "db/jet/jet_connection.h"
 
 #include "db/jet/jet_append.h"
+#include "db/jet/index_key.h"
 #include "db/jet/jet_errors.h"
 #include "db/jet/query.h"
+#include "db/jet/resort.h"
+#include "db/jet/stored_keys.h"
 #include "db/jet/writer.h"
 
 namespace brenvo::jet {
@@ -87,6 +90,8 @@ class JetRecordset : public ado::Recordset {
 
 class JetConnection : public ado::Connection {
  public:
+  JetConnection() : keys_(std::make_shared<StoredKeys>()) {}
+
   void Open(const std::string& connectionString) override {
     if (db_) throw BrenvoError(kErrObjectOpen, "Operation is not allowed when the object is open.", kAdoConnection);
     std::string path = ado::ConnectionStringValue(connectionString, "Data Source").value_or("");
@@ -172,6 +177,76 @@ class JetConnection : public ado::Connection {
         std::make_unique<Query>(db_, std::move(std::get<sql::SelectStatement>(st))));
   }
 
+  std::vector<SortedTextColumn> PartlyKeyedTextColumns(const std::string& table) override {
+    Need();
+    std::vector<SortedTextColumn> out;
+    const TableDef& t = db_->Table(table);
+    for (const auto& l : t.indexes) {
+      if (l.realIndex >= t.realIndexes.size()) continue;
+      for (const auto& ic : t.realIndexes[l.realIndex].columns) {
+        const ColumnDef* c = t.ColumnByNumber(ic.number);
+        if (!c || c->type != kColText || ColumnTextOrder(*c) == TextOrder::General) continue;
+        out.push_back({l.name, c->name, TextOrderName(c->sortLcid)});
+      }
+    }
+    return out;
+  }
+
+  void GatherStoredKeys(const std::vector<std::string>& tables, ado::Connection* other) override {
+    Need();
+    // Its own rows: read before any write (a writer learns a table's keys
+    // itself when it empties it).
+    if (!writer_) keys_->LearnFile(path_, password_, tables);
+    auto* src = dynamic_cast<JetConnection*>(other);
+    if (!src || !src->db_) return;
+    std::vector<std::string> present;
+    for (const auto& e : src->db_->Catalog())
+      for (const auto& t : tables)
+        if (e.IsUserTable() && SameName(e.name, t)) present.push_back(e.name);
+    if (src->writer_) src->Refresh();
+    keys_->LearnFile(src->path_, src->password_, present);
+  }
+
+  bool CanKeyText(const std::string& table, const std::string& column, const std::string& text) override {
+    Need();
+    const TableDef& t = db_->Table(table);
+    const ColumnDef* c = t.FindColumn(column);
+    if (!c || c->type != kColText) return true;
+    TextOrder order = ColumnTextOrder(*c);
+    std::vector<uint8_t> seg;
+    for (const auto& ri : t.realIndexes)
+      for (const auto& ic : ri.columns) {
+        if (ic.number != c->number) continue;
+        seg.clear();
+        if (keys_->Find(order, ic.ascending, text, seg)) continue;
+        if (order == TextOrder::Unsupported || !TextKeySegment(order, ic.ascending, text, seg, nullptr)) return false;
+      }
+    return true;
+  }
+
+  // The file is rewritten by a writer of its own: this connection lets go
+  // of it meanwhile (no record set of it may be open) and reads it again
+  // afterwards.
+  void ResortGeneral() override {
+    Need();
+    if (writer_ && writer_->InTransaction())
+      ThrowNotCapable("The sort order cannot be changed inside a transaction.");
+    db_.reset();
+    if (writer_) {
+      auto w = std::move(writer_);
+      w->Close();
+    }
+    try {
+      jet::ResortGeneral(path_, password_);
+    } catch (...) {
+      db_ = Database::Open(path_, password_);
+      throw;
+    }
+    db_ = Database::Open(path_, password_);
+    // Keys learnt in the old order describe no index of the file any more.
+    keys_ = std::make_shared<StoredKeys>();
+  }
+
   std::unique_ptr<ado::Recordset> OpenTable(const std::string& table, ado::OpenMode mode) override {
     Need();
     if (mode == ado::OpenMode::Append) {
@@ -200,6 +275,7 @@ class JetConnection : public ado::Connection {
       db_.reset();
       try {
         writer_ = JetWriter::Open(path_, password_);
+        writer_->UseKeys(keys_);
       } catch (...) {
         db_ = Database::Open(path_, password_);
         throw;
@@ -231,6 +307,7 @@ class JetConnection : public ado::Connection {
   std::string path_;
   std::string password_;
   std::shared_ptr<JetWriter> writer_;
+  std::shared_ptr<StoredKeys> keys_;
 };
 
 }  // namespace

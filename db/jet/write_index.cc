@@ -167,7 +167,9 @@ void NodeReader::Decode(const Page& b, uint32_t page) {
     std::memcpy(buf_.data() + off + keep, &b[L.entries + start], rawLen);
     size_t total = keep + rawLen;
     if (total < pointerBytes) ThrowCorrupt("index page " + std::to_string(page) + " entry too short");
-    if (slots_.empty()) firstLen = total - pointerBytes;
+    // The prefix is measured over whole entries: where the first and last
+    // entries share their key, Access lets it run on into the row pointer.
+    if (slots_.empty()) firstLen = total;
     const uint8_t* tail = buf_.data() + off + total - pointerBytes;
     slots_.push_back(Slot{static_cast<uint32_t>(off), static_cast<uint32_t>(total - pointerBytes), GetBe32(tail),
                           inner_ ? GetBe32(tail + 4) : 0});

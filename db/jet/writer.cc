@@ -12,10 +12,15 @@
 #include <unordered_set>
 
 #include "db/jet/byte_order.h"
+#include "db/jet/column_value.h"
+#include "db/jet/data_page.h"
+#include "db/jet/row.h"
 #include "db/jet/file_lock.h"
+#include "db/jet/header.h"
 #include "db/jet/index_key.h"
 #include "db/jet/jet_errors.h"
 #include "db/jet/long_value.h"
+#include "db/jet/stored_keys.h"
 #include "db/jet/text.h"
 #include "db/jet/write_decimal.h"
 #include "db/jet/write_index.h"
@@ -473,8 +478,8 @@ struct TableWriter::Builders {
   }
 };
 
-TableWriter::TableWriter(Pager& pager, const Database& db, TableDef def)
-    : pager_(pager), db_(db), def_(std::move(def)) {
+TableWriter::TableWriter(Pager& pager, const Database& db, TableDef def, StoredKeys* keys, std::string keyTag)
+    : pager_(pager), db_(db), def_(std::move(def)), keys_(keys), keyTag_(std::move(keyTag)) {
   name_ = "page " + std::to_string(def_.page);
   for (const auto& e : db_.Catalog())
     if (e.IsTable() && e.tableDefPage == def_.page) name_ = e.name;
@@ -710,7 +715,7 @@ void TableWriter::Insert(const std::vector<std::optional<ado::Value>>& values) {
       } else {
         allNull = false;
       }
-      AppendKeySegment(*c, ic.ascending, stored[pos], key);
+      AppendKeySegment(*c, ic.ascending, stored[pos], key, keys_);
     }
     if (key.size() > MaxIndexKeyBytes(pager_.PageSize())) Refuse("An index key is too long for an index page.");
     if (s.ignoreNulls && allNull) skip[k] = true;
@@ -802,6 +807,14 @@ void TableWriter::Insert(const std::vector<std::optional<ado::Value>>& values) {
 void TableWriter::DeleteAll() {
   JoinTransaction();
   CheckWritable(false);
+  // The keys Access gave the rows are what new rows with the same values
+  // need; learnt from the committed trees before they go (rows this writer
+  // added since are no one's keys but ours).
+  if (keys_ && HasNonGeneralTextIndex(def_)) {
+    std::vector<uint32_t> roots(def_.realIndexes.size(), 0);
+    for (const auto& s : indexes_) roots[s.real] = s.root;
+    keys_->LearnTable(db_, pager_, def_, keyTag_, &roots);
+  }
   bool txn = InTransaction();
   for (uint32_t p : dataPages_) releaseAtCommit_.push_back(p);
   for (uint32_t p : lvalPages_) releaseAtCommit_.push_back(p);
@@ -927,6 +940,100 @@ void TableWriter::AdoptTree(IndexState& s, NewTree& t, bool moreToCome) {
   s.lastKey = std::move(t.lastKey);
   s.committedPages = std::move(t.pages);
   s.ClearPending(!moreToCome);
+}
+
+void TableWriter::ResortGeneral(bool dryRun) {
+  CheckWritable(false);
+  if (InTransaction()) Refuse("A table cannot be re-sorted inside a transaction.");
+  Commit();
+  std::vector<bool> rebuild(indexes_.size(), false);
+  std::vector<uint16_t> keyColumns;
+  for (size_t k = 0; k < indexes_.size(); ++k)
+    for (const auto& ic : def_.realIndexes[indexes_[k].real].columns) {
+      const ColumnDef* c = def_.ColumnByNumber(ic.number);
+      if (!c) ThrowCorrupt("index names a missing column");
+      keyColumns.push_back(ic.number);
+      if (c->type == kColText || c->type == kColMemo) rebuild[k] = true;
+    }
+  // The keys go by the General order from here on.
+  TableDef general = def_;
+  for (auto& c : general.columns)
+    if (c.type == kColText || c.type == kColMemo) c.sortLcid = kSortGeneral;
+
+  if (!dryRun)
+    for (size_t k = 0; k < indexes_.size(); ++k) {
+      if (!rebuild[k]) continue;
+      IndexState& s = indexes_[k];
+      s.ClearPending(false);
+      s.root = 0;
+      s.count = 0;
+      s.lastKey.clear();
+      s.filter = KeyFilter{};
+      s.filterOn = false;
+    }
+  // Every row of the table, in page and slot order; a moved row is keyed
+  // at its original slot, which is what index entries name.
+  const PageFile& file = db_.File();
+  std::vector<ado::Value> vals(def_.columns.size(), ado::Null{});
+  std::vector<uint8_t> scratch;
+  Page pg, moved;
+  std::vector<uint32_t> pages = dataPages_;
+  std::sort(pages.begin(), pages.end());
+  for (uint32_t p : pages) {
+    pager_.ReadInto(p, pg);
+    ByteView pv{pg.data(), pg.size()};
+    if (pv.data[0] != kPageData || Get32(pv.data + 4) != def_.page) continue;
+    uint16_t slots = SlotCount(pv);
+    for (uint16_t r = 0; r < slots; ++r) {
+      RowSlot sl = ReadSlot(pv, r);
+      if (sl.deleted) continue;
+      ByteView row = pv.Sub(sl.start, sl.length, "row");
+      if (sl.lookup) {
+        RowPointer to = RowPointer::FromRaw(Get32(row.data));
+        pager_.ReadInto(to.page, moved);
+        ByteView mv{moved.data(), moved.size()};
+        RowSlot ms = ReadSlot(mv, to.row);
+        row = mv.Sub(ms.start, ms.length, "overflow row");
+      }
+      RowReader rr(row, def_);
+      for (uint16_t n : keyColumns) {
+        const ColumnDef* c = def_.ColumnByNumber(n);
+        ado::Value v = DecodeValue(file, rr, *c, scratch);
+        if (auto b = std::get_if<bool>(&v)) v = int64_t{*b ? 1 : 0};
+        else if (auto d = std::get_if<ado::DateTime>(&v)) v = ado::OleFromDateTime(*d);
+        else if (auto f = std::get_if<float>(&v)) v = static_cast<double>(*f);
+        vals[static_cast<size_t>(c - def_.columns.data())] = std::move(v);
+      }
+      for (size_t k = 0; k < indexes_.size(); ++k) {
+        if (!rebuild[k]) continue;
+        IndexState& s = indexes_[k];
+        s.key.clear();
+        bool allNull = true;
+        for (const auto& ic : def_.realIndexes[s.real].columns) {
+          const ColumnDef* c = general.ColumnByNumber(ic.number);
+          const ado::Value& v = vals[static_cast<size_t>(c - general.columns.data())];
+          if (!ado::IsNull(v) && c->type != kColBool) allNull = false;
+          AppendKeySegment(*c, ic.ascending, v, s.key);
+        }
+        if (s.key.size() > MaxIndexKeyBytes(pager_.PageSize()))
+          Refuse("An index key is too long for an index page.");
+        if (dryRun || (s.ignoreNulls && allNull)) continue;
+        s.keyHash = s.unique ? HashKey(s.key.data(), s.key.size()) : 0;
+        s.Append((p << 8) | r);
+      }
+    }
+  }
+  if (dryRun) return;
+  for (size_t i = 0; i < def_.columns.size(); ++i) {
+    ColumnDef& c = def_.columns[i];
+    if (c.type != kColText && c.type != kColMemo) continue;
+    PutRaw8(c.defOffset + 11, static_cast<uint8_t>(kSortGeneral));
+    PutRaw8(c.defOffset + 12, static_cast<uint8_t>(kSortGeneral >> 8));
+    c.sortLcid = kSortGeneral;
+  }
+  for (auto& s : indexes_) s.supportedSort = true;
+  dirty_ = true;
+  CommitPoint(false);
 }
 
 void TableWriter::Commit() { CommitPoint(false); }
@@ -1206,6 +1313,7 @@ std::unique_ptr<JetWriter> JetWriter::Open(const std::string& path, const std::s
   }
   w->pager_ = std::make_unique<Pager>(fd, path, kJet4PageSize, w->db_->Header().encryptionKey);
   w->pager_->CarryPagesInUse(PagesInUse(*w->pager_, *w->db_));
+  w->keys_ = std::make_shared<StoredKeys>();
   return w;
 }
 
@@ -1223,7 +1331,7 @@ TableWriter& JetWriter::Table(const std::string& name) {
   const TableDef& def = db_->Table(name);
   for (auto& t : tables_)
     if (t->Def().page == def.page) return *t;
-  tables_.push_back(std::make_unique<TableWriter>(*pager_, *db_, def));
+  tables_.push_back(std::make_unique<TableWriter>(*pager_, *db_, def, keys_.get(), path_ + "\n" + LowerAscii(name)));
   tables_.back()->txn_ = &txn_;
   return *tables_.back();
 }
@@ -1231,7 +1339,8 @@ TableWriter& JetWriter::Table(const std::string& name) {
 TableWriter& JetWriter::TableAtPage(uint32_t page) {
   for (auto& t : tables_)
     if (t->Def().page == page) return *t;
-  tables_.push_back(std::make_unique<TableWriter>(*pager_, *db_, ReadTableDef(db_->File(), page)));
+  tables_.push_back(std::make_unique<TableWriter>(*pager_, *db_, ReadTableDef(db_->File(), page), keys_.get(),
+                                                  path_ + "\n#" + std::to_string(page)));
   tables_.back()->txn_ = &txn_;
   return *tables_.back();
 }
@@ -1260,6 +1369,23 @@ void JetWriter::Close() {
   tables_.clear();
   pager_.reset();
   db_.reset();
+}
+
+void JetWriter::SetSortOrder(uint16_t lcid) {
+  Commit();
+  Page p0 = pager_->Read(0);
+  ToggleHeaderMask(p0);
+  p0[0x6E] = static_cast<uint8_t>(lcid);
+  p0[0x6F] = static_cast<uint8_t>(lcid >> 8);
+  p0[0x71] = 0;
+  ToggleHeaderMask(p0);
+  pager_->Write(0, p0);
+  pager_->Sync();
+}
+
+void JetWriter::UseKeys(std::shared_ptr<StoredKeys> keys) {
+  keys_ = std::move(keys);
+  for (auto& t : tables_) t->UseKeys(keys_.get());
 }
 
 void JetWriter::CopyFileTo(int outFd) {

@@ -37,6 +37,7 @@
 namespace brenvo::jet {
 
 class Pager;
+class StoredKeys;
 class TableWriter;
 
 // The open transaction of a writer.
@@ -83,6 +84,16 @@ class JetWriter {
   void Close();
   bool IsOpen() const { return !closed_; }
 
+  // Writes the header's sort order (LCID, version 0) at once, synced.
+  void SetSortOrder(uint16_t lcid);
+
+  // Key segments Access already wrote, consulted before the engine's own
+  // weights for text in an order other than General: a table's own,
+  // learnt before DeleteAll empties it, and what callers add (the source
+  // file of a copy). Shared, so a connection can gather them beforehand.
+  StoredKeys& Keys() { return *keys_; }
+  void UseKeys(std::shared_ptr<StoredKeys> keys);
+
   // Commits every table (refused inside a transaction), then copies the
   // file as it is on disk to outFd, which must be empty.
   void CopyFileTo(int outFd);
@@ -99,19 +110,23 @@ class JetWriter {
   std::unique_ptr<Pager> pager_;
   std::unique_ptr<Database> db_;
   std::vector<std::unique_ptr<TableWriter>> tables_;
+  std::shared_ptr<StoredKeys> keys_;
   WriteTransaction txn_;
   bool closed_ = false;
 };
 
 class TableWriter {
  public:
-  TableWriter(Pager& pager, const Database& db, TableDef def);
+  // keys: stored key segments to use and to learn into; keyTag names the
+  // table in it (file and table).
+  TableWriter(Pager& pager, const Database& db, TableDef def, StoredKeys* keys = nullptr, std::string keyTag = {});
   ~TableWriter();
 
   const TableDef& Def() const { return def_; }
   // The table's name in the catalogue (the page number for one it lacks).
   const std::string& Name() const { return name_; }
   uint32_t RowCount() const { return rowCount_; }
+  void UseKeys(StoredKeys* keys) { keys_ = keys; }
 
   // Deletes every row, its index entries and long values; durable at once
   // (inside a transaction: at its commit).
@@ -122,6 +137,12 @@ class TableWriter {
   // A durable point for this table (nothing happens without changes);
   // inside a transaction the pages are written, nothing is committed.
   void Commit();
+  // The General sort order for this table: every text and memo column
+  // labelled General (LCID 1033) and every index over a text column built
+  // anew from the rows with General keys, in one durable point. Rows stay
+  // as they are. dryRun: only computes the keys, so that a value without a
+  // General weight is refused before any table changes.
+  void ResortGeneral(bool dryRun);
   // Makes this the open transaction's table (DeleteAll and Insert do it on
   // their own); refused when the transaction already changes another one.
   // Nothing without an open transaction.
@@ -155,6 +176,8 @@ class TableWriter {
   Pager& pager_;
   const Database& db_;
   TableDef def_;
+  StoredKeys* keys_ = nullptr;
+  std::string keyTag_;
   std::string name_;
   std::vector<std::vector<uint8_t>> defPages_;
   size_t realIndexDefStart_ = 0;

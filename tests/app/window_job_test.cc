@@ -6,6 +6,8 @@
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QListWidget>
+#include <QPlainTextEdit>
+#include <QTextBlock>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QLabel>
@@ -106,6 +108,8 @@ TEST_F(WindowJob, TheWindowLivesDuringALongCopy) {
   QObject::connect(&timer, &QTimer::timeout, [&] { ticks += w->Busy(); });
   timer.start(10);
 
+  // A pane lower than the summary is long, as in a run of all twenty tables.
+  w->controls().TxtLog->setFixedHeight(120);
   prompter.QueueAnswers({true, true});  // start, continue after the estimate
   w->controls().cmdStart->click();
   ASSERT_TRUE(w->Busy());
@@ -129,6 +133,8 @@ TEST_F(WindowJob, TheWindowLivesDuringALongCopy) {
   EXPECT_EQ(prompter.pendingAnswers(), 0u);
   EXPECT_EQ(TargetCount("sale_m"), 100000);
   EXPECT_EQ(w->ProgressValue(1), 3);
+  // The pane starts at the summary's head, not at its last line.
+  EXPECT_EQ(w->controls().TxtLog->cursorForPosition(QPoint(2, 2)).block().text().toStdString(), "----- 요약 -----");
 
   // Back to normal: the next job starts.
   bool ran = false;
@@ -176,7 +182,7 @@ TEST(WindowJobs, CallsKeepTheirOrderAndClosingAsksFirst) {
     w.SetText(Control::Text1_0, "kim");
     seen = w.Text(Control::Text1_1);  // the handler of the first box has run by now
     w.AppendLog("첫 줄");
-    w.SetStatus("비우는 중: sale_d");
+    w.SetStatus("sale_d 테이블 비우는 중...");
     questionOnWindowThread = w.prompter().Ask("계속할까요?") && QThread::currentThread() != w.thread();
     while (!w.CancelRequested()) {
       ++rounds;
@@ -189,7 +195,7 @@ TEST(WindowJobs, CallsKeepTheirOrderAndClosingAsksFirst) {
   EXPECT_EQ(seen, "brenvocs_kim");
   EXPECT_TRUE(questionOnWindowThread);
   EXPECT_EQ(prompter.shown().back().text, "계속할까요?");
-  EXPECT_EQ(w.controls().lblStatus->text(), QString::fromUtf8("비우는 중: sale_d"));
+  EXPECT_EQ(w.controls().lblStatus->text(), QString::fromUtf8("sale_d 테이블 비우는 중..."));
   EXPECT_EQ(w.LogText(), "첫 줄\r\n");
 
   // Closing asks; No keeps the window and the job.

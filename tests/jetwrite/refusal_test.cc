@@ -100,8 +100,8 @@ TEST(Refusals, AnIndexInAnotherSortOrderIsNotWritten) {
   REQUIRE_FIXTURES();
   TempDir dir;
   std::string path = CopyBrenvoFixture(dir, "empty-dbMain.mdb");
-  // Give customer.cust_code (a unique text index) the Korean sort order, as
-  // a file made by a Korean installation of Access would carry.
+  // Give customer.cust_code (a unique text index) the Chinese sort order, as
+  // a file made by a Chinese installation of Access would carry.
   uint64_t at;
   {
     auto db = jet::Database::Open(path, kBrenvoPassword);
@@ -111,8 +111,8 @@ TEST(Refusals, AnIndexInAnotherSortOrderIsNotWritten) {
     at = static_cast<uint64_t>(t.page) * 4096 + c->defOffset + 11;
   }
   std::string bytes = ReadFile(path);
-  bytes[at] = 0x12;
-  bytes[at + 1] = 0x04;  // LCID 1042
+  bytes[at] = 0x04;
+  bytes[at + 1] = 0x08;  // LCID 2052
   WriteFile(path, bytes);
   auto w = jet::JetWriter::Open(path, kBrenvoPassword);
   Row r(12);

@@ -9,6 +9,8 @@
 #include "db/jet/check.h"
 #include "db/jet/column_value.h"
 #include "db/jet/database.h"
+#include "db/jet/header.h"
+#include "db/jet/table_def.h"
 #include "db/jet/table_scan.h"
 #include "tools/brenvo-mdb/csv_format.h"
 #include "tools/brenvo-mdb/csv_import.h"

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "db/ado/value.h"
+#include "support/jet_relabel.h"
 #include "support/test_support.h"
 
 namespace brenvo::jet {

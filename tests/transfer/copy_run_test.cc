@@ -68,7 +68,7 @@ TEST_F(CopyRunTest, NoAtEitherQuestion) {
   Run();
   // Only the estimate's own effects: its lines and the counts.
   EXPECT_EQ(console->catalogue().at(4).expectedRows, 500);
-  EXPECT_TRUE(Has(Lines(), "예상시간(초당 10000건) 00:00:19"));  // 36,325 rows to a remote server
+  EXPECT_TRUE(Has(Lines(), "예상시간(초당 30000건) 00:00:11"));  // 36,325 rows to a remote server
   // A run that stops at a question still leaves what it showed in its log file.
   EXPECT_EQ(LogFiles(dir.path()), 1);
   EXPECT_NE(Cp949ToUtf8(ReadFile(console->LogFilePath())).find("작업 중지: 계속하지 않음"), std::string::npos);

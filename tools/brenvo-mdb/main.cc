@@ -6,8 +6,11 @@
 //   brenvo-mdb count FILE TABLE       rows on the table's pages
 //   brenvo-mdb export FILE TABLE      CSV on standard output
 //   brenvo-mdb create FILE --schema SCHEMA   a new file (schema: db/jet/create.h)
-//   brenvo-mdb check FILE             integrity check (exit 1 on any fault)
+//   brenvo-mdb check FILE [--system]  integrity check (exit 1 on any fault);
+//                                     --system: the system tables too
 //   brenvo-mdb import FILE TABLE CSV  append the CSV's rows
+//   brenvo-mdb resort FILE --general  text sort order to General, every
+//                                     text index rebuilt
 //
 // Every command takes --password PW. Exit status: 0 done, 1 the engine
 // refused or failed (message on standard error), 2 wrong usage.
@@ -33,8 +36,9 @@ int Usage() {
       "       brenvo-mdb [--password PW] count FILE TABLE\n"
       "       brenvo-mdb [--password PW] export FILE TABLE\n"
       "       brenvo-mdb [--password PW] create FILE --schema SCHEMA\n"
-      "       brenvo-mdb [--password PW] check FILE\n"
-      "       brenvo-mdb [--password PW] import FILE TABLE CSV\n",
+      "       brenvo-mdb [--password PW] check FILE [--system]\n"
+      "       brenvo-mdb [--password PW] import FILE TABLE CSV\n"
+      "       brenvo-mdb [--password PW] resort FILE --general\n",
       stderr);
   return 2;
 }
@@ -103,6 +107,8 @@ int main(int argc, char** argv) {
     }
     if (cmd == "create" && args.size() == 4 && args[2] == "--schema") return mdb::RunCreate(file, args[3], password);
     if (cmd == "check" && args.size() == 2) return mdb::RunCheck(file, password);
+    if (cmd == "check" && args.size() == 3 && args[2] == "--system") return mdb::RunCheck(file, password, true);
+    if (cmd == "resort" && args.size() == 3 && args[2] == "--general") return mdb::RunResort(file, password);
     if (cmd == "import" && args.size() == 4) return mdb::RunImport(file, args[2], args[3], password);
   } catch (...) {
     ErrorInfo e = DescribeCurrentException();

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "db/jet/check.h"
+#include "db/jet/resort.h"
 #include "db/jet/create.h"
 #include "db/jet/writer.h"
 #include "tools/brenvo-mdb/csv_import.h"
@@ -22,13 +23,20 @@ int RunCreate(const std::string& file, const std::string& schemaFile, const std:
   return 0;
 }
 
-int RunCheck(const std::string& file, const std::string& password) {
-  jet::CheckReport r = jet::CheckDatabase(file, password);
+int RunCheck(const std::string& file, const std::string& password, bool systemTables) {
+  jet::CheckReport r = jet::CheckDatabase(file, password, systemTables);
   for (const auto& f : r.faults) std::fprintf(stdout, "FAULT %s\n", f.c_str());
   for (const auto& n : r.notes) std::fprintf(stdout, "note  %s\n", n.c_str());
   std::fprintf(stdout, "%s: %ld tables, %ld rows, %ld index entries, %zu faults\n", file.c_str(), r.tables, r.rows,
                r.indexEntries, r.faults.size());
   return r.Ok() ? 0 : 1;
+}
+
+int RunResort(const std::string& file, const std::string& password) {
+  jet::ResortReport r = jet::ResortGeneral(file, password);
+  std::fprintf(stdout, "%s: General sort order, %ld tables, %ld text indexes rebuilt\n", file.c_str(), r.tables,
+               r.indexes);
+  return 0;
 }
 
 int RunImport(const std::string& file, const std::string& table, const std::string& csv,
