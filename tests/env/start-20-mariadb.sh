@@ -79,8 +79,10 @@ SQL
 template="$BRENVO_RUN_DIR/mariadb-template"
 rm -rf "$template" "$template.tmp"
 mkdir -p "$template" "$template.tmp"
+# --force: the tool insists on resolving this machine's name even with
+# --skip-name-resolve, and a fresh machine may have no /etc/hosts yet.
 if ! TMPDIR="$template.tmp" "$install_db" --no-defaults --datadir="$template" --user=root --skip-test-db \
-    --skip-name-resolve --auth-root-authentication-method=socket >"$template.log" 2>&1; then
+    --skip-name-resolve --force --auth-root-authentication-method=socket >"$template.log" 2>&1; then
   echo "env: mariadb-install-db failed:" >&2
   head -20 "$template.log" >&2
   exit 1
