@@ -107,21 +107,12 @@ void StoredKeys::LearnTable(const Database& db, const Pager& pager, const TableD
           nr.Decode(bytes, pg);
           for (size_t i = 0; i < nr.Count(); ++i) {
             uint32_t ptr = nr.Ptr(i);
-            // Rows through the pager: it sees what a writer has made durable.
             pager.ReadInto(ptr >> 8, rowPage);
             ByteView pv{rowPage.data(), rowPage.size()};
             if (pv.data[0] != kPageData) ThrowCorrupt("an index entry names a page that holds no rows");
             RowSlot sl = ReadSlot(pv, static_cast<uint16_t>(ptr & 0xFF));
             if (sl.deleted && !sl.lookup) ThrowCorrupt("an index entry names a deleted row");
-            ByteView rowBytes = pv.Sub(sl.start, sl.length, "indexed row");
-            if (sl.lookup) {
-              // A row moved to another page leaves a pointer at its slot.
-              RowPointer moved = RowPointer::FromRaw(Get32(rowBytes.data));
-              pager.ReadInto(moved.page, movedPage);
-              ByteView mv{movedPage.data(), movedPage.size()};
-              RowSlot ms = ReadSlot(mv, moved.row);
-              rowBytes = mv.Sub(ms.start, ms.length, "overflow row");
-            }
+            ByteView rowBytes = RowThroughPager(pager, pv, sl, movedPage);
             RowReader rr(rowBytes, t);
             const uint8_t* k = nr.Key(i);
             size_t len = nr.KeyLen(i), at = 0;

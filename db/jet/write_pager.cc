@@ -156,4 +156,14 @@ void Pager::EndPrivate() {
   private_.clear();
 }
 
+ByteView RowThroughPager(const Pager& pager, ByteView pv, const RowSlot& sl, Page& moved) {
+  ByteView row = pv.Sub(sl.start, sl.length, "row");
+  if (!sl.lookup) return row;
+  RowPointer to = RowPointer::FromRaw(Get32(row.data));
+  pager.ReadInto(to.page, moved);
+  ByteView mv{moved.data(), moved.size()};
+  RowSlot ms = ReadSlot(mv, to.row);
+  return mv.Sub(ms.start, ms.length, "overflow row");
+}
+
 }  // namespace brenvo::jet

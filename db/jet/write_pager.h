@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include "db/jet/data_page.h"
+
 namespace brenvo::jet {
 
 using Page = std::vector<uint8_t>;
@@ -100,5 +102,10 @@ class Pager {
   static constexpr int kKickPages = 512;
   int sinceKick_ = 0;
 };
+
+// The bytes of the live row in slot `sl` of the page `pv`, read through the
+// pager so that a writer sees what it has made durable; an overflow row is
+// followed to its real place, whose page is read into `moved`.
+ByteView RowThroughPager(const Pager& pager, ByteView pv, const RowSlot& sl, Page& moved);
 
 }  // namespace brenvo::jet

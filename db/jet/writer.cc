@@ -987,14 +987,7 @@ void TableWriter::ResortGeneral(bool dryRun) {
     for (uint16_t r = 0; r < slots; ++r) {
       RowSlot sl = ReadSlot(pv, r);
       if (sl.deleted) continue;
-      ByteView row = pv.Sub(sl.start, sl.length, "row");
-      if (sl.lookup) {
-        RowPointer to = RowPointer::FromRaw(Get32(row.data));
-        pager_.ReadInto(to.page, moved);
-        ByteView mv{moved.data(), moved.size()};
-        RowSlot ms = ReadSlot(mv, to.row);
-        row = mv.Sub(ms.start, ms.length, "overflow row");
-      }
+      ByteView row = RowThroughPager(pager_, pv, sl, moved);
       RowReader rr(row, def_);
       for (uint16_t n : keyColumns) {
         const ColumnDef* c = def_.ColumnByNumber(n);
