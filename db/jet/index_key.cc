@@ -352,6 +352,31 @@ double AsDouble(const ado::Value& v) {
 // Only accent bytes of whole characters occur in what this engine writes
 // (no modifier that combines with the byte before it), so an absent
 // character's n is simply the count of weights written before it.
+// A character that sorts as absent (a control character) leaves no weight;
+// its place goes after the text's weights as 80 00 | 7 + 4 x (weights before
+// it), 06, its code. False when the place no longer fits in two bytes.
+bool PushAbsent(std::vector<uint8_t>& absent, uint32_t weighted, uint8_t code) {
+  uint32_t at = 0x8000u | (7u + 4u * weighted);
+  if (at > 0xFFFF) return false;
+  absent.push_back(static_cast<uint8_t>(at >> 8));
+  absent.push_back(static_cast<uint8_t>(at));
+  absent.push_back(0x06);
+  absent.push_back(code);
+  return true;
+}
+
+// Closes a text segment: the section of absent characters, if any, behind
+// three end marks, then the terminator.
+void CloseText(std::vector<uint8_t>& key, const std::vector<uint8_t>& absent) {
+  if (!absent.empty()) {
+    key.push_back(kTextEnd);
+    key.push_back(kTextEnd);
+    key.push_back(kTextEnd);
+    key.insert(key.end(), absent.begin(), absent.end());
+  }
+  key.push_back(kTextTerminator);
+}
+
 uint32_t AppendGeneralText(std::string_view text, std::vector<uint8_t>& key) {
   std::vector<uint8_t> accents, absent;
   uint32_t weighted = 0;
@@ -399,27 +424,15 @@ uint32_t AppendGeneralText(std::string_view text, std::vector<uint8_t>& key) {
         accents.push_back(code.accent);
         ++weighted;
         break;
-      case kAbsent: {
-        uint32_t at = 0x8000u | (7u + 4u * weighted);
-        if (at > 0xFFFF) return cp;
-        absent.push_back(static_cast<uint8_t>(at >> 8));
-        absent.push_back(static_cast<uint8_t>(at));
-        absent.push_back(0x06);
-        absent.push_back(code.w1);
+      case kAbsent:
+        if (!PushAbsent(absent, weighted, code.w1)) return cp;
         break;
-      }
     }
   }
   key.push_back(kTextEnd);
   while (!accents.empty() && accents.back() <= kPlainAccent) accents.pop_back();
   key.insert(key.end(), accents.begin(), accents.end());
-  if (!absent.empty()) {
-    key.push_back(kTextEnd);
-    key.push_back(kTextEnd);
-    key.push_back(kTextEnd);
-    key.insert(key.end(), absent.begin(), absent.end());
-  }
-  key.push_back(kTextTerminator);
+  CloseText(key, absent);
   return kAllWeighed;
 }
 
@@ -465,12 +478,7 @@ uint32_t AppendKoreanText(std::string_view text, std::vector<uint8_t>& key) {
       JamoWeight(cp, key);
       key[key.size() - 2] = static_cast<uint8_t>(key[key.size() - 2] - kKoreanHangulShift);
     } else if (cp == kKoreanAbsent) {
-      uint32_t at = 0x8000u | (7u + 4u * weighted);
-      if (at > 0xFFFF) return cp;
-      absent.push_back(static_cast<uint8_t>(at >> 8));
-      absent.push_back(static_cast<uint8_t>(at));
-      absent.push_back(0x06);
-      absent.push_back(kLatin1[cp].w1);
+      if (!PushAbsent(absent, weighted, kLatin1[cp].w1)) return cp;
       continue;
     } else {
       return cp;
@@ -478,13 +486,7 @@ uint32_t AppendKoreanText(std::string_view text, std::vector<uint8_t>& key) {
     ++weighted;
   }
   key.push_back(kTextEnd);
-  if (!absent.empty()) {
-    key.push_back(kTextEnd);
-    key.push_back(kTextEnd);
-    key.push_back(kTextEnd);
-    key.insert(key.end(), absent.begin(), absent.end());
-  }
-  key.push_back(kTextTerminator);
+  CloseText(key, absent);
   return kAllWeighed;
 }
 
