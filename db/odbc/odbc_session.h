@@ -52,7 +52,7 @@ struct Session {
   std::vector<SessionChild*> children;
   // What the connection was opened with, for side connections; empty: none.
   std::string connectionString;
-  double roundTripMs = -1;  // timed once, when first needed
+  double roundTripMs = -1;  // timed once, by the first appender
   // Side connections no record set holds at the moment, kept for the next.
   std::mutex spareMu;
   std::vector<std::unique_ptr<SideLink>> spare;
