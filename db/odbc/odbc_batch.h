@@ -3,6 +3,7 @@
 // that stores them (odbc_sender.cc).
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <memory>
 #include <thread>
@@ -27,6 +28,10 @@ constexpr size_t kMaxArrayBytes = size_t{8} << 20;
 constexpr size_t kMinLanes = 2;
 constexpr size_t kMaxLanes = 12;
 constexpr double kMsPerLane = 5;
+inline size_t LanesFor(double roundTripMs) {
+  return std::clamp<size_t>(kMinLanes + static_cast<size_t>(std::max(roundTripMs, 0.0) / kMsPerLane), kMinLanes,
+                            kMaxLanes);
+}
 // Filled batches waiting for a lane. The caller fills one far faster than a
 // lane stores one, so a short queue keeps every lane busy; each batch waiting
 // holds its rows twice over (values and arrays), the bulk of the memory.

@@ -24,8 +24,7 @@ bool OdbcAppender::StartLanes() {
   if (settings_.empty()) return false;
   // As many batches on their way as it takes to keep the server busy
   // through a round trip (timed once a session, by the first appender).
-  const double roundTrip = std::max(session_->roundTripMs, 0.0);
-  const size_t want = std::clamp<size_t>(kMinLanes + static_cast<size_t>(roundTrip / kMsPerLane), kMinLanes, kMaxLanes);
+  const size_t want = LanesFor(session_->roundTripMs);
   for (size_t i = 0; i < want; ++i) {
     auto side = session_->TakeSide();
     if (!side) break;
@@ -54,6 +53,27 @@ bool OdbcAppender::StartLanes() {
     }
   }
   return !lanes_.empty();
+}
+
+void Session::OpenSidesAhead() {
+  if (connectMs < 0) return;
+  // Opening the connection took about six round trips: the handshake, the
+  // login and the driver's own settings.
+  const size_t want = LanesFor(connectMs / 6);
+  std::lock_guard<std::mutex> lock(spareMu);
+  for (size_t n = spare.size() + connecting; n < want; ++n) {
+    std::unique_ptr<SideLink> link = NewSide();
+    if (!link) return;
+    ++connecting;
+    openers.emplace_back([this, l = link.release(), cs = connectionString] {
+      std::unique_ptr<SideLink> opened(l);
+      opened->Open(cs);
+      std::lock_guard<std::mutex> done(spareMu);
+      --connecting;
+      if (opened->connected) spare.push_back(std::move(opened));
+      spareCv.notify_all();
+    });
+  }
 }
 
 void OdbcAppender::LaneLoop(Lane& lane) {
