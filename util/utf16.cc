@@ -3,16 +3,21 @@
 namespace brenvo {
 
 std::u16string Utf8ToUtf16(std::string_view s) {
-  std::u16string out;
-  out.reserve(s.size());
-  for (size_t i = 0; i < s.size();) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
+  // Never more UTF-16 units than UTF-8 bytes: written in place, cut at the end.
+  std::u16string out(s.size(), u'\0');
+  char16_t* o = out.data();
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const size_t size = s.size();
+  for (size_t i = 0; i < size;) {
+    unsigned char c = p[i];
+    if (c < 0x80) {
+      *o++ = c;
+      ++i;
+      continue;
+    }
     char32_t cp;
     size_t n;
-    if (c < 0x80) {
-      cp = c;
-      n = 1;
-    } else if ((c >> 5) == 6) {
+    if ((c >> 5) == 6) {
       cp = c & 0x1F;
       n = 2;
     } else if ((c >> 4) == 14) {
@@ -22,17 +27,17 @@ std::u16string Utf8ToUtf16(std::string_view s) {
       cp = c & 0x07;
       n = 4;
     } else {
-      out.push_back(0xFFFD);
+      *o++ = 0xFFFD;
       ++i;
       continue;
     }
-    if (i + n > s.size()) {
-      out.push_back(0xFFFD);
+    if (i + n > size) {
+      *o++ = 0xFFFD;
       break;
     }
     bool bad = false;
     for (size_t k = 1; k < n; ++k) {
-      unsigned char cc = static_cast<unsigned char>(s[i + k]);
+      unsigned char cc = p[i + k];
       if ((cc >> 6) != 2) {
         bad = true;
         break;
@@ -40,19 +45,20 @@ std::u16string Utf8ToUtf16(std::string_view s) {
       cp = (cp << 6) | (cc & 0x3F);
     }
     if (bad) {
-      out.push_back(0xFFFD);
+      *o++ = 0xFFFD;
       ++i;
       continue;
     }
     i += n;
     if (cp >= 0x10000) {
       cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+      *o++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+      *o++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
     } else {
-      out.push_back(static_cast<char16_t>(cp));
+      *o++ = static_cast<char16_t>(cp);
     }
   }
+  out.resize(static_cast<size_t>(o - out.data()));
   return out;
 }
 

@@ -100,21 +100,21 @@ void AppendUtf8(uint32_t cp, std::string& out) {
 }
 
 std::vector<uint8_t> EncodeJetText(std::string_view utf8, bool allowCompression) {
-  std::u16string u = Utf8ToUtf16(std::string(utf8));
+  const std::u16string u = Utf8ToUtf16(utf8);
   bool compressible = allowCompression;
   for (char16_t c : u)
     if (c == 0 || c > 0xFF) compressible = false;
   std::vector<uint8_t> out;
   if (compressible) {
-    out.reserve(u.size() + 2);
-    out.push_back(0xFF);
-    out.push_back(0xFE);
-    for (char16_t c : u) out.push_back(static_cast<uint8_t>(c));
+    out.resize(u.size() + 2);
+    out[0] = 0xFF;
+    out[1] = 0xFE;
+    for (size_t i = 0; i < u.size(); ++i) out[i + 2] = static_cast<uint8_t>(u[i]);
   } else {
-    out.reserve(u.size() * 2);
-    for (char16_t c : u) {
-      out.push_back(static_cast<uint8_t>(c));
-      out.push_back(static_cast<uint8_t>(c >> 8));
+    out.resize(u.size() * 2);
+    for (size_t i = 0; i < u.size(); ++i) {
+      out[2 * i] = static_cast<uint8_t>(u[i]);
+      out[2 * i + 1] = static_cast<uint8_t>(u[i] >> 8);
     }
   }
   return out;

@@ -801,7 +801,24 @@ void TableWriter::Insert(const std::vector<std::optional<ado::Value>>& values) {
   autoNumber_ = newAuto;
   ++rowCount_;
   dirty_ = true;
-  if (++sinceDurable_ >= JetWriter::kDurableRows) CommitPoint(true);
+  ++sinceDurable_;
+  if (InTransaction() ? PrivateFlushDue() : sinceDurable_ >= JetWriter::kDurableRows) CommitPoint(true);
+}
+
+// Inside a transaction an interval is no durable point (nothing is the
+// file's before the commit), only the bound on the entries held in memory;
+// and every interval's merge reads the table's whole tree again. So the
+// interval is longer there, as long as the entries stay under
+// kPrivatePendingBytes.
+bool TableWriter::PrivateFlushDue() const {
+  constexpr uint32_t kPrivateRows = 4 * JetWriter::kDurableRows;
+  constexpr size_t kPrivatePendingBytes = size_t{16} << 20;
+  if (sinceDurable_ >= kPrivateRows) return true;
+  if (sinceDurable_ < JetWriter::kDurableRows) return false;
+  size_t bytes = 0;
+  for (const auto& s : indexes_)
+    bytes += s.arena.size() + s.pending.size() * sizeof(IndexState::Entry) + s.slots.size() * sizeof(uint32_t);
+  return bytes >= kPrivatePendingBytes;
 }
 
 void TableWriter::DeleteAll() {

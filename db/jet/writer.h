@@ -15,7 +15,8 @@
 // its DeleteAll and the rows inserted after it stay out of the file until
 // CommitTransaction, whose table definition rewrite makes all of them the
 // file's state at once. Durable points inside it only write pages (memory
-// stays bounded); RollbackTransaction, a failed commit, Close or a kill
+// stays bounded; they come every 4 * kDurableRows rows, sooner when the new
+// index entries pass 16 MB); RollbackTransaction, a failed commit, Close or a kill
 // leave the table as it was before BeginTransaction.
 //
 // Refused with an error and nothing stored: a value that does not convert to
@@ -151,6 +152,7 @@ class TableWriter {
  private:
   friend class JetWriter;
   bool InTransaction() const { return txn_ && txn_->open && txn_->table == this; }
+  bool PrivateFlushDue() const;
   void CommitTransaction();
   // Back to the state the file holds (read again from reader).
   void RollbackTransaction(const Database& reader);

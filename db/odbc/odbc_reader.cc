@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "db/odbc/odbc_block.h"
 #include "util/error.h"
 
 namespace brenvo::odbc {
@@ -15,13 +16,6 @@ size_t g_sliceRows = kDefaultSliceRows;
 // up with the caller, and memory still bounded whatever the table's size.
 constexpr size_t kSliceBytes = size_t{2} << 20;
 constexpr size_t kMaxSliceRows = 50000;
-
-size_t ValueBytes(const ado::Value& v) {
-  if (const auto* t = std::get_if<std::string>(&v)) return t->size() + 8;
-  if (const auto* b = std::get_if<ado::Bytes>(&v)) return b->size() + 8;
-  if (const auto* d = std::get_if<ado::Decimal>(&v)) return d->text.size() + 8;
-  return 8;
-}
 
 // The primary-key columns of table, in key order.
 std::vector<std::string> PrimaryKey(SQLHDBC dbc, const std::string& table) {
@@ -124,13 +118,14 @@ void OdbcReader::Start() {
       if (it == cols_.end()) throw BrenvoError(kProviderError, "Key column " + k + " not in " + table_, kProviderSource);
       keyCols_.push_back(static_cast<int>(it - cols_.begin()));
     }
+    if (sliced_) block_ = std::make_unique<BlockFetch>(cols_);
   }
   if (!sliced_) {
     Fetch();
     return;
   }
   slice_.clear();
-  const size_t bytes = ReadSlice(stmt_.get(), slice_);
+  const size_t bytes = ReadSlice(true, stmt_.get(), slice_);
   pos_ = 0;
   eof_ = slice_.empty();
   curRows_ = sliceRows_;
@@ -193,9 +188,16 @@ void OdbcReader::Fetch() {
   eof_ = false;
 }
 
-size_t OdbcReader::ReadSlice(SQLHSTMT s, std::vector<std::vector<ado::Value>>& out) {
+size_t OdbcReader::ReadSlice(bool first, SQLHSTMT s, std::vector<std::vector<ado::Value>>& out) {
   size_t bytes = 0;
-  for (;;) {
+  bool done = false;
+  while (!done && block_ && block_->Usable()) {
+    done = block_->ReadAll(s, out, bytes) == BlockFetch::Outcome::Read;
+    // A value outgrew its buffer: the same slice again, with wider buffers
+    // or, past their limit, a value at a time.
+    if (!done) s = RunSlice(first);
+  }
+  while (!done) {
     SQLRETURN rc = SQLFetch(s);
     if (rc == SQL_NO_DATA) break;
     Check(rc, SQL_HANDLE_STMT, s, "SQLFetch");
@@ -223,7 +225,7 @@ void OdbcReader::StartPrefetch() {
   nextError_ = nullptr;
   prefetch_ = std::thread([this] {
     try {
-      nextBytes_ = ReadSlice(RunSlice(false), next_);
+      nextBytes_ = ReadSlice(false, RunSlice(false), next_);
     } catch (...) {
       nextStmt_.reset();
       next_.clear();

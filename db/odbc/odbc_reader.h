@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "db/ado/recordset.h"
+#include "db/odbc/odbc_block.h"
 #include "db/odbc/odbc_columns.h"
 #include "db/odbc/odbc_params.h"
 #include "db/odbc/odbc_session.h"
@@ -55,7 +56,8 @@ class OdbcReader : public ado::Recordset, public SessionChild {
   void Start();
   SQLHSTMT RunSlice(bool first);
   void Fetch();
-  size_t ReadSlice(SQLHSTMT s, std::vector<std::vector<ado::Value>>& out);  // bytes of values read
+  // Every row of s, the slice's statement just run (run again by RunSlice(first) if need be).
+  size_t ReadSlice(bool first, SQLHSTMT s, std::vector<std::vector<ado::Value>>& out);  // bytes of values read
   void StartPrefetch();
   void JoinPrefetch();
   void NextSlice();
@@ -66,6 +68,7 @@ class OdbcReader : public ado::Recordset, public SessionChild {
   SQLHDBC dbc_;
   StmtHandle stmt_;
   std::vector<Column> cols_;
+  std::unique_ptr<BlockFetch> block_;  // how slices are read, unless a value is too long for it
   std::vector<ado::Value> row_;
   bool eof_ = true;
   bool open_ = true;

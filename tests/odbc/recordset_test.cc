@@ -328,6 +328,52 @@ TEST_P(OdbcRecordsetTest, GrowingSlicesReadEveryRowOnce) {
   EXPECT_EQ(n, 23456);
 }
 
+// Slices are read a block of rows at a time into buffers sized by the
+// column; a longer value is never cut: its slice is read again with a wider
+// buffer, or a value at a time once a value is past what a buffer may take.
+TEST_P(OdbcRecordsetTest, ValuesLongerThanTheirBuffersArriveWhole) {
+  Root("CREATE TABLE lv (id INT PRIMARY KEY, t LONGTEXT, b LONGBLOB, n INT)");
+  std::string mid(6000, 'x');
+  mid.replace(0, 9, "가나다");
+  std::string huge(1536 * 1024, 'y');
+  huge.back() = 'z';
+  ado::Bytes blob(2 * 1024 * 1024 + 7);
+  for (size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<uint8_t>(i * 7);
+  const std::vector<std::vector<Value>> rows = {
+      {int64_t{1}, std::string("짧은 값"), ado::Bytes{1, 2, 3}, int64_t{10}},
+      {int64_t{2}, ado::Null{}, ado::Null{}, int64_t{20}},
+      {int64_t{3}, mid, ado::Bytes(5000, 0xAB), int64_t{30}},
+      {int64_t{4}, std::string("다음"), ado::Bytes{}, ado::Null{}},
+      {int64_t{5}, huge, blob, int64_t{50}},
+      {int64_t{6}, std::string("끝"), ado::Bytes{9}, int64_t{60}},
+      {int64_t{7}, mid + "!", ado::Bytes(5001, 0xCD), int64_t{70}},
+  };
+  auto w = conn_->OpenTable("lv", ado::OpenMode::Append);
+  for (const auto& row : rows) {
+    w->AddNew();
+    for (size_t i = 0; i < row.size(); ++i) w->SetValue(static_cast<int>(i), row[i]);
+    w->Update();
+  }
+  EXPECT_TRUE(w->Flush().empty());
+  w->Close();
+  // Slices of two: the wider buffers and the value-at-a-time reading both
+  // happen on the read-ahead thread, in the middle of the table.
+  SetReadSliceRows(2);
+  for (int pass = 0; pass < 2; ++pass) {
+    auto r = conn_->OpenTable("lv", ado::OpenMode::Read);
+    for (const auto& row : rows) {
+      ASSERT_FALSE(r->Eof());
+      for (size_t i = 0; i < row.size(); ++i) {
+        SCOPED_TRACE(r->Field(static_cast<int>(i)).name + " of row " + std::to_string(std::get<int64_t>(row[0])));
+        EXPECT_TRUE(r->GetValue(static_cast<int>(i)) == row[i]);
+      }
+      r->MoveNext();
+    }
+    EXPECT_TRUE(r->Eof());
+    SetReadSliceRows(5000);  // then all in one slice
+  }
+}
+
 // Slices are read ahead by a thread of the record set's own: two readers,
 // an appender and plain statements on one connection must still take turns,
 // and a connection lost mid-table shows as an error after the rows really
