@@ -47,12 +47,11 @@ OdbcAppender::OdbcAppender(std::shared_ptr<Session> session, std::string table)
              "SELECT 'e', ENGINE FROM information_schema.TABLES WHERE " + where +
                  " UNION ALL SELECT 'n', COLUMN_NAME FROM information_schema.COLUMNS WHERE " + where +
                  " AND IS_NULLABLE = 'YES' AND (COLUMN_DEFAULT IS NULL OR COLUMN_DEFAULT = 'NULL') AND EXTRA = ''"
-                 " UNION ALL SELECT 's', CONCAT_WS(CHAR(1), @@SESSION.sql_mode, CONNECTION_ID(), IFNULL(DATABASE(), ''),"
-                 " @@SESSION.time_zone, @@SESSION.foreign_key_checks + 0, @@SESSION.unique_checks + 0)");
+                 " UNION ALL SELECT 's', " + std::string(kSideStateItem));
   Column text;
   text.info.type = ado::adVarChar;
   nullDefault_.assign(cols_.size(), false);
-  std::vector<std::string> state;
+  std::optional<SideState> state;
   while (Ok(SQLFetch(q.get()))) {
     const ado::Value kind = ReadValue(q.get(), 0, text), value = ReadValue(q.get(), 1, text);
     const auto* k = std::get_if<std::string>(&kind);
@@ -64,28 +63,17 @@ OdbcAppender::OdbcAppender(std::shared_ptr<Session> session, std::string table)
       for (size_t i = 0; i < cols_.size(); ++i)
         if (cols_[i].info.name == *v) nullDefault_[i] = true;
     } else if (*k == "s") {
-      for (size_t from = 0;;) {
-        const size_t end = v->find('\x01', from);
-        state.push_back(v->substr(from, end - from));
-        if (end == std::string::npos) break;
-        from = end + 1;
-      }
+      state = ParseSideState(*v);
     }
   }
   q.reset();
   if (!canBatch_) std::fill(nullDefault_.begin(), nullDefault_.end(), false);
-  if (!state.empty()) noBackslashEscapes_ = state[0].find("NO_BACKSLASH_ESCAPES") != std::string::npos;
-  // What side connections copy: the settings that decide how a row is
-  // stored (texts that could need quoting never do; anything else, no lanes).
-  auto plain = [](const std::string& t) { return t.find_first_of("'\\") == std::string::npos; };
-  if (state.size() == 6 && plain(state[0]) && plain(state[3]) && !state[1].empty() &&
-      state[1].find_first_not_of("0123456789") == std::string::npos && (state[4] == "0" || state[4] == "1") &&
-      (state[5] == "0" || state[5] == "1")) {
-    connectionId_ = state[1];
-    database_ = state[2];
-    settings_ = "SET SESSION sql_mode = '" + state[0] + "', time_zone = '" + state[3] +
-                "', foreign_key_checks = " + state[4] + ", unique_checks = " + state[5] +
-                ", innodb_lock_wait_timeout = " + std::to_string(kLaneLockWait);
+  if (state) {
+    noBackslashEscapes_ = state->sqlMode.find("NO_BACKSLASH_ESCAPES") != std::string::npos;
+    // What side connections copy.
+    connectionId_ = state->connectionId;
+    database_ = state->database;
+    settings_ = state->settings;
   }
   std::string names;
   for (const auto& c : cols_) names += (names.empty() ? "" : ", ") + QuoteName(c.info.name);

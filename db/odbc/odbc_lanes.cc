@@ -12,7 +12,10 @@
 // goes alone, as on the record set's own connection (arrays again, then row
 // by row), before the later ones go again.
 #include <algorithm>
+#include <optional>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "db/odbc/odbc_batch.h"
 #include "util/error.h"
@@ -55,8 +58,58 @@ bool OdbcAppender::StartLanes() {
   return !lanes_.empty();
 }
 
+const char* const kSideStateItem =
+    "CONCAT_WS(CHAR(1), @@SESSION.sql_mode, CONNECTION_ID(), IFNULL(DATABASE(), ''), @@SESSION.time_zone,"
+    " @@SESSION.foreign_key_checks + 0, @@SESSION.unique_checks + 0)";
+
+std::optional<SideState> ParseSideState(const std::string& item) {
+  std::vector<std::string> f;
+  for (size_t from = 0;;) {
+    const size_t end = item.find('\x01', from);
+    f.push_back(item.substr(from, end - from));
+    if (end == std::string::npos) break;
+    from = end + 1;
+  }
+  if (f.size() != 6) return std::nullopt;
+  SideState state;
+  state.sqlMode = f[0];
+  auto plain = [](const std::string& t) { return t.find_first_of("'\\") == std::string::npos; };
+  if (plain(f[0]) && plain(f[3]) && !f[1].empty() && f[1].find_first_not_of("0123456789") == std::string::npos &&
+      (f[4] == "0" || f[4] == "1") && (f[5] == "0" || f[5] == "1")) {
+    state.connectionId = f[1];
+    state.database = f[2];
+    state.settings = "SET SESSION sql_mode = '" + f[0] + "', time_zone = '" + f[3] + "', foreign_key_checks = " + f[4] +
+                     ", unique_checks = " + f[5] + ", innodb_lock_wait_timeout = " + std::to_string(kLaneLockWait);
+  }
+  return state;
+}
+
+// Proves a side connection opened ahead and gives it the session's settings,
+// with autocommit off, as a lane would on taking it.
+void Session::ReadySide(SideLink& link, const std::string& cs, const SideState& state) {
+  if (state.settings.empty() || !link.Connect(cs, state.connectionId, state.database)) return;
+  try {
+    StmtHandle s = NewStatement(link.dbc.get());
+    ExecDirect(s.get(), state.settings);
+  } catch (...) {
+    return;
+  }
+  link.settings = state.settings;
+  link.autocommitOff = Ok(SQLSetConnectAttr(link.dbc.get(), SQL_ATTR_AUTOCOMMIT,
+                                            reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0));
+}
+
 void Session::OpenSidesAhead() {
   if (connectMs < 0) return;
+  // What the side connections are made ready for: one round trip here saves
+  // a lane three later (the proof, the settings, autocommit).
+  if (!aheadState) {
+    try {
+      const auto row = FirstRowTexts(dbc.get(), std::string("SELECT ") + kSideStateItem);
+      if (!row.empty()) aheadState = ParseSideState(row[0]);
+    } catch (...) {
+    }
+  }
   // Opening the connection took about six round trips: the handshake, the
   // login and the driver's own settings.
   const size_t want = LanesFor(connectMs / 6);
@@ -65,9 +118,9 @@ void Session::OpenSidesAhead() {
     std::unique_ptr<SideLink> link = NewSide();
     if (!link) return;
     ++connecting;
-    openers.emplace_back([this, l = link.release(), cs = connectionString] {
+    openers.emplace_back([this, l = link.release(), cs = connectionString, state = aheadState] {
       std::unique_ptr<SideLink> opened(l);
-      opened->Open(cs);
+      if (opened->Open(cs) && state) ReadySide(*opened, cs, *state);
       std::lock_guard<std::mutex> done(spareMu);
       --connecting;
       if (opened->connected) spare.push_back(std::move(opened));

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -51,6 +52,19 @@ struct SideLink {
   bool Open(const std::string& connectionString);
 };
 
+// What side connections copy from the session's own connection: its
+// connection id and database (the proof) and the settings that decide how
+// rows are stored ("SET SESSION ..."), with its sql_mode on its own.
+struct SideState {
+  std::string sqlMode, connectionId, database, settings;
+};
+// A select-list item that reads them, the fields apart by CHAR(1).
+extern const char* const kSideStateItem;
+// Nothing where the item is not what kSideStateItem gives; all but sqlMode
+// empty where a field is not plain (a text that would need quoting never
+// is; anything else, no side connections).
+std::optional<SideState> ParseSideState(const std::string& item);
+
 struct Session {
   EnvHandle env;
   DbcHandle dbc;
@@ -67,6 +81,8 @@ struct Session {
   std::vector<std::unique_ptr<SideLink>> spare;
   size_t connecting = 0;
   std::vector<std::thread> openers;
+  // Read by OpenSidesAhead: what those side connections are made ready for.
+  std::optional<SideState> aheadState;
 
   Session() = default;
   Session(const Session&) = delete;
@@ -88,6 +104,7 @@ struct Session {
     std::lock_guard<std::mutex> lock(spareMu);
     spare.clear();
     roundTripMs = -1;
+    aheadState.reset();
   }
 
   // A spare side connection (waiting for one still connecting ahead), or a
@@ -97,12 +114,15 @@ struct Session {
   void ReturnSide(std::unique_ptr<SideLink> link);
   // Starts connecting side connections in the background, as many as the
   // lanes of a table will want over this connection's round trip, so that
-  // they are up by the time the first table's rows are; they are proven
-  // only when a lane takes them.
+  // they are up by the time the first table's rows are. They are proven and
+  // given the session's settings in the background too, as they stand now;
+  // a lane proves them again and copies the settings again where the
+  // session has changed since.
   void OpenSidesAhead();
 
  private:
   std::unique_ptr<SideLink> NewSide();
+  static void ReadySide(SideLink& link, const std::string& cs, const SideState& state);
   void JoinOpeners();
 };
 

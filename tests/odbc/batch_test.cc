@@ -333,5 +333,28 @@ TEST_P(OdbcBatchTest, AConnectionClosesCleanlyWhileSideConnectionsAreOpeningAhea
   EXPECT_EQ(Seen("COUNT(*) FROM `" + db_ + "`.t").at(0).at(0), "45");
 }
 
+// The session's settings are written into a statement for each side
+// connection: only plain values get there; anything that would need quoting
+// leaves the session without side connections.
+TEST(SideState, OnlyPlainSettingsAreCopied) {
+  const auto plain = ParseSideState("STRICT_TRANS_TABLES\x01" "42\x01shop\x01+09:00\x01" "1\x01" "0");
+  ASSERT_TRUE(plain);
+  EXPECT_EQ(plain->connectionId, "42");
+  EXPECT_EQ(plain->database, "shop");
+  EXPECT_EQ(plain->settings,
+            "SET SESSION sql_mode = 'STRICT_TRANS_TABLES', time_zone = '+09:00', foreign_key_checks = 1, "
+            "unique_checks = 0, innodb_lock_wait_timeout = 2");
+  for (const char* odd : {"A\x01" "42\x01shop\x01x'; DROP TABLE t; --\x01" "1\x01" "1",
+                          "A'\x01" "42\x01shop\x01+09:00\x01" "1\x01" "1", "A\x01" "4 2\x01shop\x01+09:00\x01" "1\x01" "1",
+                          "A\x01" "42\x01shop\x01+09:00\x01" "2\x01" "1"}) {
+    const auto state = ParseSideState(odd);
+    ASSERT_TRUE(state) << odd;
+    EXPECT_TRUE(state->settings.empty()) << odd;
+    EXPECT_TRUE(state->connectionId.empty()) << odd;
+  }
+  EXPECT_EQ(ParseSideState("NO_BACKSLASH_ESCAPES\x01" "42\x01shop\x01'\x01" "1\x01" "1")->sqlMode, "NO_BACKSLASH_ESCAPES");
+  EXPECT_FALSE(ParseSideState("A\x01" "42\x01shop"));
+}
+
 }  // namespace
 }  // namespace brenvo::odbc
