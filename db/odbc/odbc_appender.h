@@ -87,7 +87,7 @@ class OdbcAppender : public ado::Recordset, public SessionChild {
   void StoreOne(Link& link, const std::vector<ado::Value>& values, const std::vector<bool>& set);
   bool AppendLiteralRow(const std::vector<ado::Value>& values, const std::vector<bool>& set, std::string& out) const;
   bool AppendLiteral(const ado::Value& v, const Column& col, std::string& out) const;
-  void StoreBatch(bool full);
+  void StoreBatch(bool full, bool last = false);
   size_t RunEnd(const std::vector<Queued>& rows, size_t from, bool splitWide) const;
   enum class ArrayResult { Stored, Refused, TooWide, NotSuitable };
   struct Run;  // a run of alike rows of a batch, with its parameter arrays
@@ -107,7 +107,7 @@ class OdbcAppender : public ado::Recordset, public SessionChild {
   void RequireOpen() const;
 
   // Lanes: batches side by side over side connections.
-  bool StartLanes();
+  bool StartLanes(size_t want);  // up to want lanes in all
   void LaneLoop(Lane& lane);
   void StoreJob(Lane& lane, Job& job);
   bool ExecuteJob(Link& link, std::vector<Run>& runs);

@@ -22,13 +22,10 @@
 
 namespace brenvo::odbc {
 
-bool OdbcAppender::StartLanes() {
-  lanesTried_ = true;
+bool OdbcAppender::StartLanes(size_t want) {
   if (settings_.empty()) return false;
-  // As many batches on their way as it takes to keep the server busy
-  // through a round trip (timed once a session, by the first appender).
-  const size_t want = LanesFor(session_->roundTripMs);
-  for (size_t i = 0; i < want; ++i) {
+  const size_t first = lanes_.size();
+  for (size_t i = first; i < want; ++i) {
     auto side = session_->TakeSide();
     if (!side) break;
     auto lane = std::make_unique<Lane>();
@@ -37,7 +34,8 @@ bool OdbcAppender::StartLanes() {
     lanes_.push_back(std::move(lane));
   }
   // Connecting takes several round trips: the lanes connect at once.
-  for (auto& lane : lanes_) lane->thread = std::thread([this, l = lane.get()] { LaneLoop(*l); });
+  for (size_t i = first; i < lanes_.size(); ++i)
+    lanes_[i]->thread = std::thread([this, l = lanes_[i].get()] { LaneLoop(*l); });
   {
     std::unique_lock<std::mutex> lock(mu_);
     cv_.wait(lock, [this] {

@@ -384,16 +384,26 @@ void OdbcAppender::StopSender() {
 }
 
 // full: a whole batch, which more may follow; the first such starts the
-// lanes (a table that fits one batch gains nothing by them).
-void OdbcAppender::StoreBatch(bool full) {
+// lanes, as many as the round trip wants (timed once a session, by the first
+// appender). last: the caller wants every row stored now (Flush); where no
+// lane runs, a side connection already made ready for this session takes
+// the batch: on the record set's own connection, in autocommit, a batch
+// costs a round trip more (its START TRANSACTION), and a copy run's many
+// small tables each pay it.
+void OdbcAppender::StoreBatch(bool full, bool last) {
   if (queue_.empty()) return;
   // Others on the connection finish first; this record set's own sender may
   // still be storing the batch before: this one waits in its slot.
   for (SessionChild* c : session_->children)
     if (c != this) c->WaitIdle();
   if (!lanesTried_ && full) {
+    lanesTried_ = true;
     WaitForSender();  // what the record set's own connection took goes first
-    StartLanes();
+    StartLanes(LanesFor(session_->roundTripMs));
+  } else if (!lanesTried_ && last && lanes_.empty() && !settings_.empty() &&
+             session_->HasReadySide(connectionId_, database_, settings_)) {
+    WaitForSender();
+    StartLanes(1);  // (a later full batch adds the others)
   }
   std::vector<Run> runs = MakeRuns(std::move(queue_), !lanes_.empty());
   std::vector<Run> done;
@@ -435,7 +445,7 @@ void OdbcAppender::SetBatchRows(int rows) {
 
 std::vector<ado::Recordset::RowFailure> OdbcAppender::Flush() {
   RequireOpen();
-  StoreBatch(false);
+  StoreBatch(false, true);
   WaitForSender();
   std::lock_guard<std::mutex> lock(mu_);
   // Lanes report as their batches resolve; the caller hears of rows in order.

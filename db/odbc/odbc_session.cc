@@ -105,7 +105,7 @@ bool SideLink::Open(const std::string& connectionString) {
 bool SideLink::Connect(const std::string& connectionString, const std::string& mainId, const std::string& database) {
   // A spare proven for another database (the session's connection may have
   // changed it since) is proven again.
-  const std::string wanted = mainId + '\n' + database;
+  const std::string wanted = ProofFor(mainId, database);
   if (proven == wanted) return true;
   proven.clear();
   if (!Open(connectionString)) return false;
@@ -128,6 +128,13 @@ void Session::JoinOpeners() {
     all.swap(openers);
   }
   for (auto& t : all) t.join();
+}
+
+bool Session::HasReadySide(const std::string& mainId, const std::string& database, const std::string& settings) {
+  std::lock_guard<std::mutex> lock(spareMu);
+  // TakeSide hands out the last one.
+  return !spare.empty() && spare.back()->proven == SideLink::ProofFor(mainId, database) && spare.back()->settings == settings &&
+         spare.back()->autocommitOff;
 }
 
 void Session::ReturnSide(std::unique_ptr<SideLink> link) {

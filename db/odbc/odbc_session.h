@@ -50,6 +50,9 @@ struct SideLink {
   // Only the first half: the driver's own connecting, several round trips,
   // which can go ahead of the proof.
   bool Open(const std::string& connectionString);
+  static std::string ProofFor(const std::string& mainId, const std::string& database) {
+    return mainId + '\n' + database;
+  }
 };
 
 // What side connections copy from the session's own connection: its
@@ -112,6 +115,10 @@ struct Session {
   // thread; it may connect on another); null without a connection string.
   std::unique_ptr<SideLink> TakeSide();
   void ReturnSide(std::unique_ptr<SideLink> link);
+  // Whether a spare side connection is proven for that connection id and
+  // database, has those settings and autocommit off: a lane can take it
+  // without a round trip.
+  bool HasReadySide(const std::string& mainId, const std::string& database, const std::string& settings);
   // Starts connecting side connections in the background, as many as the
   // lanes of a table will want over this connection's round trip, so that
   // they are up by the time the first table's rows are. They are proven and

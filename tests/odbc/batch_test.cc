@@ -333,6 +333,44 @@ TEST_P(OdbcBatchTest, AConnectionClosesCleanlyWhileSideConnectionsAreOpeningAhea
   EXPECT_EQ(Seen("COUNT(*) FROM `" + db_ + "`.t").at(0).at(0), "45");
 }
 
+// Once side connections are ready, a table whose rows fit one batch goes
+// over one of them too: its rows must still succeed or fail each on its own,
+// a key repeated inside the batch or already stored refused where sending
+// the rows one after another refuses it.
+TEST_P(OdbcBatchTest, ATableOfOneBatchOverASideConnectionStillFailsRowByRow) {
+  Root("CREATE TABLE big (id INT PRIMARY KEY) ENGINE=InnoDB;"
+       "CREATE TABLE k (id INT PRIMARY KEY, s VARCHAR(8)) ENGINE=InnoDB; INSERT INTO k VALUES (7, 'old')");
+  conn_->WillAppend();
+  auto big = conn_->OpenTable("big", ado::OpenMode::Append);
+  big->SetBatchRows(10);
+  for (int64_t i = 0; i < 35; ++i) {
+    big->AddNew();
+    big->SetValue(0, i);
+    big->Update();
+  }
+  EXPECT_TRUE(big->Flush().empty());
+  big->Close();
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    auto w = conn_->OpenTable("k", ado::OpenMode::Append);
+    w->SetBatchRows(50);
+    const int64_t base = round * 100;
+    for (int64_t id : {base + 1, base + 2, int64_t{7}, base + 3, base + 2, base + 4}) {
+      w->AddNew();
+      w->SetValue(0, id);
+      w->SetValue(1, "r" + std::to_string(id));
+      w->Update();
+    }
+    const auto failures = w->Flush();
+    ASSERT_EQ(failures.size(), 2u);
+    EXPECT_EQ(failures[0].row, 2);
+    EXPECT_EQ(failures[1].row, 4);
+    w->Close();
+  }
+  EXPECT_EQ(Seen("COUNT(*), SUM(s = 'old') FROM `" + db_ + "`.k").at(0), (std::vector<std::string>{"9", "1"}));
+  EXPECT_EQ(Seen("COUNT(*) FROM `" + db_ + "`.big").at(0).at(0), "35");
+}
+
 // The session's settings are written into a statement for each side
 // connection: only plain values get there; anything that would need quoting
 // leaves the session without side connections.
