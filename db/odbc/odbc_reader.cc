@@ -1,6 +1,7 @@
 #include "db/odbc/odbc_reader.h"
 
 #include <algorithm>
+#include <chrono>
 #include <utility>
 
 #include "db/odbc/odbc_block.h"
@@ -16,6 +17,10 @@ size_t g_sliceRows = kDefaultSliceRows;
 // up with the caller, and memory still bounded whatever the table's size.
 constexpr size_t kSliceBytes = size_t{2} << 20;
 constexpr size_t kMaxSliceRows = 50000;
+// Both limits grow by one for every kMsPerSliceScale of round trip, to at
+// most kMaxSliceScale times.
+constexpr double kMsPerSliceScale = 10.0;
+constexpr size_t kMaxSliceScale = 3;
 
 // The primary-key columns of table, in key order.
 std::vector<std::string> PrimaryKey(SQLHDBC dbc, const std::string& table) {
@@ -130,6 +135,20 @@ void OdbcReader::Start() {
   eof_ = slice_.empty();
   curRows_ = sliceRows_;
   if (slice_.size() < curRows_) return;
+  // A distant server: larger slices, fewer round trips (each slice waits a
+  // round trip, and the response's ramp-up after the connection sat idle).
+  if (session_->roundTripMs < 0) {
+    // The shorter of two: a busy machine stretches a single one.
+    double best = -1;
+    for (int i = 0; i < 2; ++i) {
+      const auto t0 = std::chrono::steady_clock::now();
+      FirstRowTexts(dbc_, "SELECT 0");
+      const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+      if (best < 0 || ms < best) best = ms;
+    }
+    session_->roundTripMs = best;
+  }
+  sliceScale_ = std::clamp<size_t>(1 + static_cast<size_t>(session_->roundTripMs / kMsPerSliceScale), 1, kMaxSliceScale);
   PlanNextSlice(bytes);
   StartPrefetch();
 }
@@ -140,10 +159,11 @@ void OdbcReader::Start() {
 void OdbcReader::PlanNextSlice(size_t bytes) {
   nextRows_ = sliceRows_;
   if (sliceRows_ < kDefaultSliceRows) return;
-  const size_t byBytes =
-      bytes > 0 ? static_cast<size_t>(static_cast<double>(kSliceBytes) * static_cast<double>(slice_.size()) / bytes)
-                : kMaxSliceRows;
-  nextRows_ = std::clamp<size_t>(std::min(curRows_ * 2, byBytes), sliceRows_, kMaxSliceRows);
+  const size_t maxRows = kMaxSliceRows * sliceScale_;
+  const size_t byBytes = bytes > 0 ? static_cast<size_t>(static_cast<double>(kSliceBytes * sliceScale_) *
+                                                         static_cast<double>(slice_.size()) / bytes)
+                                   : maxRows;
+  nextRows_ = std::clamp<size_t>(std::min(curRows_ * 2, byBytes), sliceRows_, maxRows);
 }
 
 // The slices after the first go by one statement, prepared once (a round
