@@ -149,6 +149,9 @@ class Run {
       case 0:
         ok = Step([&] { ok = s_.openMdb(src_, false); }) && ok;
         if (ok) ok = s_.openMySql(dst_);
+        // The checks below take a few round trips: the connections the
+        // batches will go over connect meanwhile.
+        if (ok) dst_->WillAppend();
         break;
       case 1:
         ok = s_.openMySql(src_);

@@ -97,6 +97,10 @@ class Connection {
   virtual std::unique_ptr<Recordset> OpenQuery(const std::string& sql) = 0;
   // A whole table by name.
   virtual std::unique_ptr<Recordset> OpenTable(const std::string& table, OpenMode mode) = 0;
+  // Told that many rows are about to be appended over the open connection:
+  // a provider may open ahead what that will take (the ODBC one, the side
+  // connections batches go over), while the caller does other work.
+  virtual void WillAppend() {}
   // The server the open connection reached, as the provider names it (ADO's
   // "Server Name" property); "" where a provider has no server.
   virtual std::string ServerName() const { return {}; }

@@ -3,6 +3,7 @@
 // that stores them (odbc_sender.cc).
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <memory>
 #include <thread>
@@ -21,10 +22,20 @@ constexpr size_t kWideValue = 2048;
 constexpr size_t kMaxArrayBytes = size_t{8} << 20;
 // Batches side by side over side connections: enough to keep a distant
 // server busy through the round trips between one batch and the next (one
-// more lane for every kMsPerLane of the round trip).
+// more lane for every kMsPerLane of the round trip). A lane spends two round
+// trips on each batch (execute, commit), so a distant server needs many;
+// past a dozen the server's own contention eats what they save.
 constexpr size_t kMinLanes = 2;
-constexpr size_t kMaxLanes = 8;
-constexpr double kMsPerLane = 8;
+constexpr size_t kMaxLanes = 12;
+constexpr double kMsPerLane = 5;
+inline size_t LanesFor(double roundTripMs) {
+  return std::clamp<size_t>(kMinLanes + static_cast<size_t>(std::max(roundTripMs, 0.0) / kMsPerLane), kMinLanes,
+                            kMaxLanes);
+}
+// Filled batches waiting for a lane. The caller fills one far faster than a
+// lane stores one, so a short queue keeps every lane busy; each batch waiting
+// holds its rows twice over (values and arrays), the bulk of the memory.
+constexpr size_t kWaitingBatches = 2;
 // Seconds a lane's row waits for a lock before its batch counts as refused:
 // two batches of one appender can wait on each other (a key taken early by
 // a later batch), which only this ends. A refused batch goes again alone,

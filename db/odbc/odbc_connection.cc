@@ -3,6 +3,7 @@
 #include <odbcinst.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 
 #include "db/odbc/odbc_recordset.h"
@@ -45,6 +46,7 @@ class OdbcConnection : public ado::Connection {
       if (sock && *sock) cs += ";SOCKET=" + std::string(sock);
     }
     std::u16string w = Utf8ToUtf16(cs);
+    const auto t0 = std::chrono::steady_clock::now();
     SQLRETURN rc = SQLDriverConnectW(session_->dbc.get(), nullptr, W(w), static_cast<SQLSMALLINT>(w.size()), nullptr, 0,
                                      nullptr, SQL_DRIVER_NOPROMPT);
     try {
@@ -54,8 +56,13 @@ class OdbcConnection : public ado::Connection {
       session_->env.reset();
       throw;
     }
+    session_->connectMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
     session_->connectionString = cs;
     open_ = true;
+  }
+
+  void WillAppend() override {
+    if (open_) session_->OpenSidesAhead();
   }
 
   int State() const override { return open_ ? ado::adStateOpen : ado::adStateClosed; }

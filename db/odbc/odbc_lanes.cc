@@ -12,7 +12,6 @@
 // goes alone, as on the record set's own connection (arrays again, then row
 // by row), before the later ones go again.
 #include <algorithm>
-#include <chrono>
 #include <utility>
 
 #include "db/odbc/odbc_batch.h"
@@ -24,14 +23,8 @@ bool OdbcAppender::StartLanes() {
   lanesTried_ = true;
   if (settings_.empty()) return false;
   // As many batches on their way as it takes to keep the server busy
-  // through a round trip: the session's round trip is timed once.
-  if (session_->roundTripMs < 0) {
-    const auto t0 = std::chrono::steady_clock::now();
-    if (!Exec(main_, "SELECT 0")) return false;  // (the driver leaves "DO" holding the connection)
-    session_->roundTripMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-  }
-  const size_t want = std::clamp<size_t>(kMinLanes + static_cast<size_t>(session_->roundTripMs / kMsPerLane), kMinLanes,
-                                         kMaxLanes);
+  // through a round trip (timed once a session, by the first appender).
+  const size_t want = LanesFor(session_->roundTripMs);
   for (size_t i = 0; i < want; ++i) {
     auto side = session_->TakeSide();
     if (!side) break;
@@ -60,6 +53,27 @@ bool OdbcAppender::StartLanes() {
     }
   }
   return !lanes_.empty();
+}
+
+void Session::OpenSidesAhead() {
+  if (connectMs < 0) return;
+  // Opening the connection took about six round trips: the handshake, the
+  // login and the driver's own settings.
+  const size_t want = LanesFor(connectMs / 6);
+  std::lock_guard<std::mutex> lock(spareMu);
+  for (size_t n = spare.size() + connecting; n < want; ++n) {
+    std::unique_ptr<SideLink> link = NewSide();
+    if (!link) return;
+    ++connecting;
+    openers.emplace_back([this, l = link.release(), cs = connectionString] {
+      std::unique_ptr<SideLink> opened(l);
+      opened->Open(cs);
+      std::lock_guard<std::mutex> done(spareMu);
+      --connecting;
+      if (opened->connected) spare.push_back(std::move(opened));
+      spareCv.notify_all();
+    });
+  }
 }
 
 void OdbcAppender::LaneLoop(Lane& lane) {

@@ -401,7 +401,7 @@ void OdbcAppender::StoreBatch(bool full) {
     auto job = std::make_unique<Job>();
     job->runs = std::move(runs);
     std::unique_lock<std::mutex> lock(mu_);
-    cv_.wait(lock, [this] { return jobs_.size() < lanes_.size(); });
+    cv_.wait(lock, [this] { return jobs_.size() < std::min(lanes_.size(), kWaitingBatches); });
     job->seq = nextSeq_++;
     jobs_.push_back(std::move(job));
     done = std::move(doneRuns_);

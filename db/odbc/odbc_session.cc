@@ -75,13 +75,18 @@ SideLink::~SideLink() {
 
 std::unique_ptr<SideLink> Session::TakeSide() {
   {
-    std::lock_guard<std::mutex> lock(spareMu);
+    std::unique_lock<std::mutex> lock(spareMu);
+    spareCv.wait(lock, [this] { return !spare.empty() || connecting == 0; });
     if (!spare.empty()) {
       auto link = std::move(spare.back());
       spare.pop_back();
       return link;
     }
   }
+  return NewSide();
+}
+
+std::unique_ptr<SideLink> Session::NewSide() {
   if (connectionString.empty()) return nullptr;
   auto link = std::make_unique<SideLink>();
   if (!Ok(SQLAllocHandle(SQL_HANDLE_DBC, env.get(), link->dbc.out()))) return nullptr;
@@ -89,23 +94,40 @@ std::unique_ptr<SideLink> Session::TakeSide() {
   return link;
 }
 
-bool SideLink::Connect(const std::string& connectionString, const std::string& mainId, const std::string& database) {
+bool SideLink::Open(const std::string& connectionString) {
   if (connected) return true;
   std::u16string w = Utf8ToUtf16(connectionString);
-  if (!Ok(SQLDriverConnectW(dbc.get(), nullptr, W(w), static_cast<SQLSMALLINT>(w.size()), nullptr, 0, nullptr,
-                            SQL_DRIVER_NOPROMPT)))
-    return false;
-  connected = true;
+  connected = Ok(SQLDriverConnectW(dbc.get(), nullptr, W(w), static_cast<SQLSMALLINT>(w.size()), nullptr, 0, nullptr,
+                                   SQL_DRIVER_NOPROMPT));
+  return connected;
+}
+
+bool SideLink::Connect(const std::string& connectionString, const std::string& mainId, const std::string& database) {
+  // A spare proven for another database (the session's connection may have
+  // changed it since) is proven again.
+  const std::string wanted = mainId + '\n' + database;
+  if (proven == wanted) return true;
+  proven.clear();
+  if (!Open(connectionString)) return false;
   // The account sees its own threads only, so seeing the first connection's
   // proves the same server and account.
   try {
     const auto seen = FirstRowTexts(
         dbc.get(), "SELECT DATABASE(), (SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE ID = " +
                        std::to_string(std::stoull(mainId)) + ")");
-    return seen.size() == 2 && seen[0] == database && seen[1] == "1";
+    if (seen.size() == 2 && seen[0] == database && seen[1] == "1") proven = wanted;
   } catch (...) {
-    return false;
   }
+  return !proven.empty();
+}
+
+void Session::JoinOpeners() {
+  std::vector<std::thread> all;
+  {
+    std::lock_guard<std::mutex> lock(spareMu);
+    all.swap(openers);
+  }
+  for (auto& t : all) t.join();
 }
 
 void Session::ReturnSide(std::unique_ptr<SideLink> link) {

@@ -2,9 +2,11 @@
 // handles, the list of its record sets, and the small helpers they all use.
 #pragma once
 
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "db/odbc/odbc_util.h"
@@ -33,16 +35,20 @@ class SessionChild {
 struct SideLink {
   DbcHandle dbc;
   bool connected = false;
+  std::string proven;  // the connection id and database Connect found it with
   bool autocommitOff = false;
   std::string settings;  // the session settings last copied onto it
   SideLink() = default;
   SideLink(const SideLink&) = delete;
   SideLink& operator=(const SideLink&) = delete;
   ~SideLink();
-  // Connects (once), then proves it reached the very server, account and
-  // database of the session's own connection, whose CONNECTION_ID() is
+  // Connects (once), then proves (once) it reached the very server, account
+  // and database of the session's own connection, whose CONNECTION_ID() is
   // mainId: the data-source record it is opened by may have changed since.
   bool Connect(const std::string& connectionString, const std::string& mainId, const std::string& database);
+  // Only the first half: the driver's own connecting, several round trips,
+  // which can go ahead of the proof.
+  bool Open(const std::string& connectionString);
 };
 
 struct Session {
@@ -52,10 +58,20 @@ struct Session {
   std::vector<SessionChild*> children;
   // What the connection was opened with, for side connections; empty: none.
   std::string connectionString;
-  double roundTripMs = -1;  // timed once, when first needed
-  // Side connections no record set holds at the moment, kept for the next.
+  double roundTripMs = -1;  // timed once, by the first appender
+  double connectMs = -1;    // how long opening the connection took
+  // Side connections no record set holds at the moment, kept for the next;
+  // and those still connecting ahead (OpenSidesAhead), which join them.
   std::mutex spareMu;
+  std::condition_variable spareCv;
   std::vector<std::unique_ptr<SideLink>> spare;
+  size_t connecting = 0;
+  std::vector<std::thread> openers;
+
+  Session() = default;
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+  ~Session() { JoinOpeners(); }
 
   SQLHDBC handle() const { return dbc.get(); }
   void Add(SessionChild* c) { children.push_back(c); }
@@ -68,16 +84,26 @@ struct Session {
     auto all = children;
     for (auto* c : all) c->Detach();
     children.clear();
+    JoinOpeners();
     std::lock_guard<std::mutex> lock(spareMu);
     spare.clear();
     roundTripMs = -1;
   }
 
-  // A spare side connection, or a new one not yet connected (its handle is
-  // made here, on the caller's thread; it may connect on another); null
-  // without a connection string.
+  // A spare side connection (waiting for one still connecting ahead), or a
+  // new one not yet connected (its handle is made here, on the caller's
+  // thread; it may connect on another); null without a connection string.
   std::unique_ptr<SideLink> TakeSide();
   void ReturnSide(std::unique_ptr<SideLink> link);
+  // Starts connecting side connections in the background, as many as the
+  // lanes of a table will want over this connection's round trip, so that
+  // they are up by the time the first table's rows are; they are proven
+  // only when a lane takes them.
+  void OpenSidesAhead();
+
+ private:
+  std::unique_ptr<SideLink> NewSide();
+  void JoinOpeners();
 };
 
 // `name` with inner backticks doubled.

@@ -268,5 +268,70 @@ TEST_P(OdbcBatchTest, BatchesLandInTheDatabaseTheConnectionIsOn) {
   EXPECT_EQ(Seen("COUNT(*) FROM `" + db_ + "`.t").at(0).at(0), "0");
 }
 
+// Side connections stay with the connection from one table to the next, and
+// may be opened ahead, before anything says which database rows go to: a
+// side connection carries rows only where it is proven on the database the
+// connection is on when the rows go.
+TEST_P(OdbcBatchTest, SideConnectionsCarryRowsOnlyToTheDatabaseTheConnectionIsOnNow) {
+  const std::string other = test::UniqueName("batch_other");
+  test::CreateDatabase(server_, other, GetParam());
+  test::ScopedDatabase scopedOther(server_, other);
+  for (const std::string& db : {db_, other})
+    test::RootExec(server_, "CREATE TABLE `" + db + "`.t (id INT PRIMARY KEY) ENGINE=InnoDB");
+  auto append = [&](int64_t from) {
+    auto w = conn_->OpenTable("t", ado::OpenMode::Append);
+    w->SetBatchRows(10);
+    for (int64_t i = from; i < from + 95; ++i) {
+      w->AddNew();
+      w->SetValue(0, i);
+      w->Update();
+    }
+    EXPECT_TRUE(w->Flush().empty());
+    w->Close();
+  };
+  conn_->WillAppend();
+  append(0);  // over the side connections opened ahead, kept for the next table
+  conn_->Execute("USE `" + other + "`");
+  append(1000);
+  EXPECT_EQ(Seen("COUNT(*), MIN(id) FROM `" + db_ + "`.t").at(0), (std::vector<std::string>{"95", "0"}));
+  EXPECT_EQ(Seen("COUNT(*), MIN(id) FROM `" + other + "`.t").at(0), (std::vector<std::string>{"95", "1000"}));
+
+  // Opened ahead on one database, asked for rows on another.
+  conn_->Close();
+  SetUp();
+  test::RootExec(server_, "CREATE TABLE `" + db_ + "`.t (id INT PRIMARY KEY) ENGINE=InnoDB");
+  conn_->WillAppend();
+  conn_->Execute("USE `" + other + "`");
+  append(2000);
+  EXPECT_EQ(Seen("COUNT(*) FROM `" + db_ + "`.t").at(0).at(0), "0");
+  EXPECT_EQ(Seen("COUNT(*) FROM `" + other + "`.t WHERE id >= 2000").at(0).at(0), "95");
+}
+
+// A connection closed or dropped while its side connections are still
+// connecting ahead waits for them and frees them before its own handles.
+TEST_P(OdbcBatchTest, AConnectionClosesCleanlyWhileSideConnectionsAreOpeningAhead) {
+  conn_->WillAppend();
+  conn_->Close();
+  EXPECT_EQ(conn_->State(), ado::adStateClosed);
+  SetUp();
+  conn_->WillAppend();
+  conn_->WillAppend();  // no more than the lanes want
+  conn_.reset();
+  SetUp();
+  Root("CREATE TABLE t (id INT PRIMARY KEY) ENGINE=InnoDB");
+  conn_->WillAppend();
+  auto w = conn_->OpenTable("t", ado::OpenMode::Append);
+  w->SetBatchRows(10);
+  for (int64_t i = 0; i < 45; ++i) {
+    w->AddNew();
+    w->SetValue(0, i);
+    w->Update();
+  }
+  EXPECT_TRUE(w->Flush().empty());
+  w->Close();
+  conn_->Close();
+  EXPECT_EQ(Seen("COUNT(*) FROM `" + db_ + "`.t").at(0).at(0), "45");
+}
+
 }  // namespace
 }  // namespace brenvo::odbc
