@@ -100,7 +100,10 @@ void AppendUtf8(uint32_t cp, std::string& out) {
 }
 
 std::vector<uint8_t> EncodeJetText(std::string_view utf8, bool allowCompression) {
-  const std::u16string u = Utf8ToUtf16(utf8);
+  return EncodeJetText(std::u16string_view(Utf8ToUtf16(utf8)), allowCompression);
+}
+
+std::vector<uint8_t> EncodeJetText(std::u16string_view u, bool allowCompression) {
   bool compressible = allowCompression;
   for (char16_t c : u)
     if (c == 0 || c > 0xFF) compressible = false;

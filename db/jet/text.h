@@ -35,5 +35,6 @@ void AppendUtf8(uint32_t cp, std::string& out);
 // The stored form of a UTF-8 text: compressed when allowed and every
 // character fits one byte (U+0001..U+00FF), else UTF-16LE.
 std::vector<uint8_t> EncodeJetText(std::string_view utf8, bool allowCompression);
+std::vector<uint8_t> EncodeJetText(std::u16string_view text, bool allowCompression);
 
 }  // namespace brenvo::jet

@@ -663,6 +663,7 @@ void TableWriter::Insert(const std::vector<std::optional<ado::Value>>& values) {
 
   // 1. Convert every value; nothing is written before all are good.
   std::vector<ado::Value> stored(cols.size(), ado::Null{});
+  textBytes_.resize(cols.size());
   uint32_t newAuto = autoNumber_;
   for (size_t i = 0; i < cols.size(); ++i) {
     const ColumnDef& c = cols[i];
@@ -681,8 +682,10 @@ void TableWriter::Insert(const std::vector<std::optional<ado::Value>>& values) {
       if (v > 0 && static_cast<uint32_t>(v) > newAuto) newAuto = static_cast<uint32_t>(v);
     }
     if (c.type == kColText) {
-      std::u16string u = Utf8ToUtf16(std::get<std::string>(stored[i]));
+      const std::u16string u = Utf8ToUtf16(std::get<std::string>(stored[i]));
       if (u.size() * 2 > c.length) RefuseTooLong();
+      // Encoded once here, stored below.
+      if (!c.IsFixed()) textBytes_[i] = EncodeJetText(std::u16string_view(u), c.IsCompressed());
       // A fixed-length Text column holds exactly its size; the files show
       // full values only, so a shorter one is refused rather than padded
       // with a guessed character.
@@ -756,7 +759,7 @@ void TableWriter::Insert(const std::vector<std::optional<ado::Value>>& values) {
         continue;
       }
       std::vector<uint8_t> bytes;
-      if (c.type == kColText) bytes = EncodeJetText(std::get<std::string>(v), c.IsCompressed());
+      if (c.type == kColText) bytes = std::move(textBytes_[i]);
       else if (c.type == kColMemo)
         bytes = WriteLongValue(EncodeJetText(std::get<std::string>(v), c.IsCompressed()), c.number);
       else if (c.type == kColOle) bytes = WriteLongValue(std::get<ado::Bytes>(v), c.number);

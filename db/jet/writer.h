@@ -192,6 +192,7 @@ class TableWriter {
   uint32_t rowCount_ = 0;
   uint32_t autoNumber_ = 0;
   uint32_t sinceDurable_ = 0;
+  std::vector<std::vector<uint8_t>> textBytes_;  // of the row being inserted, by column
   bool dirty_ = false;
   bool failed_ = false;
   // The transaction: what the file holds, for the rollback and the pages

@@ -1,6 +1,7 @@
 #include "db/odbc/odbc_reader.h"
 
 #include <algorithm>
+#include <chrono>
 #include <utility>
 
 #include "db/odbc/odbc_block.h"
@@ -16,9 +17,13 @@ size_t g_sliceRows = kDefaultSliceRows;
 // up with the caller, and memory still bounded whatever the table's size.
 constexpr size_t kSliceBytes = size_t{2} << 20;
 constexpr size_t kMaxSliceRows = 50000;
+// Both limits grow by one for every kMsPerSliceScale of round trip, to at
+// most kMaxSliceScale times.
+constexpr double kMsPerSliceScale = 10.0;
+constexpr size_t kMaxSliceScale = 3;
 
-// The primary-key columns of table, in key order.
-std::vector<std::string> PrimaryKey(SQLHDBC dbc, const std::string& table) {
+// The primary-key columns of table as the driver gives them.
+std::vector<std::string> PrimaryKeyByDriver(SQLHDBC dbc, const std::string& table) {
   StmtHandle s = NewStatement(dbc);
   std::u16string t = Utf8ToUtf16(table);
   SQLRETURN rc = SQLPrimaryKeysW(s.get(), nullptr, 0, nullptr, 0, W(t), static_cast<SQLSMALLINT>(t.size()));
@@ -38,6 +43,47 @@ std::vector<std::string> PrimaryKey(SQLHDBC dbc, const std::string& table) {
   std::vector<std::string> out;
   for (auto& k : keys) out.push_back(std::move(k.second));
   return out;
+}
+
+// The primary-key columns of table, in key order: those of every table of
+// the current database are read at once, the first time a table of it is
+// read (one round trip, not one a table). A table not among them (another
+// spelling of its name, a table made since) asks the driver.
+std::vector<std::string> PrimaryKey(Session& session, const std::string& table) {
+  SQLWCHAR cat[256];
+  SQLINTEGER len = 0;
+  std::string db;
+  if (Ok(SQLGetConnectAttrW(session.handle(), SQL_ATTR_CURRENT_CATALOG, cat, sizeof cat, &len)) && len > 0 &&
+      static_cast<size_t>(len) < sizeof cat)
+    db = Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(cat), static_cast<size_t>(len) / sizeof(SQLWCHAR)));
+  if (db.empty()) return PrimaryKeyByDriver(session.handle(), table);
+  if (session.keysDatabase != db) {
+    session.primaryKeys.clear();
+    session.keysDatabase.clear();
+    try {
+      StmtHandle s = NewStatement(session.handle());
+      ExecDirect(s.get(),
+                 "SELECT TABLE_NAME, COLUMN_NAME FROM information_schema.STATISTICS WHERE TABLE_SCHEMA = DATABASE() "
+                 "AND INDEX_NAME = 'PRIMARY' ORDER BY TABLE_NAME, SEQ_IN_INDEX");
+      const std::vector<Column> cols = DescribeColumns(s.get());
+      for (;;) {
+        const SQLRETURN rc = SQLFetch(s.get());
+        if (rc == SQL_NO_DATA) break;
+        Check(rc, SQL_HANDLE_STMT, s.get(), "SQLFetch");
+        const ado::Value t = ReadValue(s.get(), 0, cols[0]);
+        const ado::Value c = ReadValue(s.get(), 1, cols[1]);
+        if (!std::holds_alternative<std::string>(t) || !std::holds_alternative<std::string>(c)) continue;
+        session.primaryKeys[std::get<std::string>(t)].push_back(std::get<std::string>(c));
+      }
+      session.keysDatabase = db;
+    } catch (const BrenvoError&) {
+      session.primaryKeys.clear();
+      return PrimaryKeyByDriver(session.handle(), table);
+    }
+  }
+  auto it = session.primaryKeys.find(table);
+  if (it != session.primaryKeys.end()) return it->second;
+  return PrimaryKeyByDriver(session.handle(), table);
 }
 
 }  // namespace
@@ -75,7 +121,7 @@ std::unique_ptr<OdbcReader> OdbcReader::ForTable(std::shared_ptr<Session> sessio
   std::unique_ptr<OdbcReader> r(new OdbcReader(std::move(session)));
   const std::string from = "SELECT * FROM " + QuoteName(table);
   r->session_->WaitIdle();
-  std::vector<std::string> key = PrimaryKey(r->dbc_, table);
+  std::vector<std::string> key = PrimaryKey(*r->session_, table);
   if (key.empty()) {
     r->sql_ = from;
     r->Start();
@@ -130,6 +176,20 @@ void OdbcReader::Start() {
   eof_ = slice_.empty();
   curRows_ = sliceRows_;
   if (slice_.size() < curRows_) return;
+  // A distant server: larger slices, fewer round trips (each slice waits a
+  // round trip, and the response's ramp-up after the connection sat idle).
+  if (session_->roundTripMs < 0) {
+    // The shorter of two: a busy machine stretches a single one.
+    double best = -1;
+    for (int i = 0; i < 2; ++i) {
+      const auto t0 = std::chrono::steady_clock::now();
+      FirstRowTexts(dbc_, "SELECT 0");
+      const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+      if (best < 0 || ms < best) best = ms;
+    }
+    session_->roundTripMs = best;
+  }
+  sliceScale_ = std::clamp<size_t>(1 + static_cast<size_t>(session_->roundTripMs / kMsPerSliceScale), 1, kMaxSliceScale);
   PlanNextSlice(bytes);
   StartPrefetch();
 }
@@ -140,10 +200,11 @@ void OdbcReader::Start() {
 void OdbcReader::PlanNextSlice(size_t bytes) {
   nextRows_ = sliceRows_;
   if (sliceRows_ < kDefaultSliceRows) return;
-  const size_t byBytes =
-      bytes > 0 ? static_cast<size_t>(static_cast<double>(kSliceBytes) * static_cast<double>(slice_.size()) / bytes)
-                : kMaxSliceRows;
-  nextRows_ = std::clamp<size_t>(std::min(curRows_ * 2, byBytes), sliceRows_, kMaxSliceRows);
+  const size_t maxRows = kMaxSliceRows * sliceScale_;
+  const size_t byBytes = bytes > 0 ? static_cast<size_t>(static_cast<double>(kSliceBytes * sliceScale_) *
+                                                         static_cast<double>(slice_.size()) / bytes)
+                                   : maxRows;
+  nextRows_ = std::clamp<size_t>(std::min(curRows_ * 2, byBytes), sliceRows_, maxRows);
 }
 
 // The slices after the first go by one statement, prepared once (a round

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -75,7 +76,10 @@ struct Session {
   std::vector<SessionChild*> children;
   // What the connection was opened with, for side connections; empty: none.
   std::string connectionString;
-  double roundTripMs = -1;  // timed once, by the first appender
+  double roundTripMs = -1;  // timed once, by the first appender or large table read
+  // The primary keys of keysDatabase's tables, by table, in key order.
+  std::string keysDatabase;
+  std::map<std::string, std::vector<std::string>> primaryKeys;
   double connectMs = -1;    // how long opening the connection took
   // Side connections no record set holds at the moment, kept for the next;
   // and those still connecting ahead (OpenSidesAhead), which join them.
@@ -108,6 +112,8 @@ struct Session {
     spare.clear();
     roundTripMs = -1;
     aheadState.reset();
+    keysDatabase.clear();
+    primaryKeys.clear();
   }
 
   // A spare side connection (waiting for one still connecting ahead), or a

@@ -374,6 +374,32 @@ TEST_P(OdbcRecordsetTest, ValuesLongerThanTheirBuffersArriveWhole) {
   }
 }
 
+// The keys slices go by are read for every table of the database at once.
+// They follow the key's own order (not the columns'), a table made after
+// they were read still has its key, and a connection that moved to another
+// database reads that database's keys.
+TEST_P(OdbcRecordsetTest, SlicesFollowEachTablesOwnKeyWhereverTheConnectionIs) {
+  const std::string other = test::UniqueName("rs_other");
+  test::CreateDatabase(server_, other, GetParam());
+  test::ScopedDatabase scopedOther(server_, other);
+  Root("CREATE TABLE k (a INT NOT NULL, b INT NOT NULL, v VARCHAR(10), PRIMARY KEY (b, a));"
+       "INSERT INTO k VALUES (1, 2, 'x'), (2, 1, 'y'), (3, 1, 'z'), (1, 1, 'w'), (2, 2, 'v')");
+  test::RootExec(server_, "CREATE TABLE `" + other + "`.k (a INT NOT NULL PRIMARY KEY, b INT, v VARCHAR(10));"
+                          "INSERT INTO `" + other + "`.k VALUES (3, 0, 'c'), (1, 2, 'a'), (2, 1, 'b')");
+  SetReadSliceRows(2);
+  auto read = [&](const std::string& table) {
+    std::string got;
+    auto r = conn_->OpenTable(table, ado::OpenMode::Read);
+    for (; !r->Eof(); r->MoveNext()) got += std::get<std::string>(r->GetValue(r->FieldCount() - 1));
+    return got;
+  };
+  EXPECT_EQ(read("k"), "wyzxv");  // by (b, a)
+  Root("CREATE TABLE later (id INT PRIMARY KEY, v VARCHAR(10)); INSERT INTO later VALUES (2, 'q'), (1, 'p'), (3, 'r')");
+  EXPECT_EQ(read("later"), "pqr");
+  conn_->Execute("USE `" + other + "`");
+  EXPECT_EQ(read("k"), "abc");  // by a alone; the first database's key (b, a) would give "cba"
+}
+
 // Slices are read ahead by a thread of the record set's own: two readers,
 // an appender and plain statements on one connection must still take turns,
 // and a connection lost mid-table shows as an error after the rows really
