@@ -27,7 +27,7 @@ constexpr size_t kMaxArrayBytes = size_t{8} << 20;
 // past a dozen the server's own contention eats what they save.
 constexpr size_t kMinLanes = 2;
 constexpr size_t kMaxLanes = 12;
-constexpr double kMsPerLane = 5;
+constexpr double kMsPerLane = 2.5;
 inline size_t LanesFor(double roundTripMs) {
   return std::clamp<size_t>(kMinLanes + static_cast<size_t>(std::max(roundTripMs, 0.0) / kMsPerLane), kMinLanes,
                             kMaxLanes);
