@@ -42,6 +42,19 @@ class OdbcRecordsetTest : public ::testing::TestWithParam<const char*> {
 
   void Root(const std::string& sql) { test::RootExec(server_, "USE `" + db_ + "`; " + sql); }
 
+  // Every row through one appender (batches of batchRows when given); none refused.
+  void AppendRows(const std::string& table, const std::vector<std::vector<ado::Value>>& rows, int batchRows = 0) {
+    auto w = conn_->OpenTable(table, ado::OpenMode::Append);
+    if (batchRows > 0) w->SetBatchRows(batchRows);
+    for (const auto& row : rows) {
+      w->AddNew();
+      for (size_t i = 0; i < row.size(); ++i) w->SetValue(static_cast<int>(i), row[i]);
+      w->Update();
+    }
+    EXPECT_TRUE(w->Flush().empty());
+    w->Close();
+  }
+
   test::MariaServer server_;
   std::string db_;
   std::unique_ptr<test::ScopedDatabase> scoped_;
@@ -116,15 +129,7 @@ TEST_P(OdbcRecordsetTest, EveryTypeRoundTripsExactly) {
   for (int batch : {1, 2, 100}) {
     SCOPED_TRACE("batch " + std::to_string(batch));
     conn_->Execute("DELETE FROM every");
-    auto w = conn_->OpenTable("every", ado::OpenMode::Append);
-    w->SetBatchRows(batch);
-    for (const auto& row : rows) {
-      w->AddNew();
-      for (size_t i = 0; i < row.size(); ++i) w->SetValue(static_cast<int>(i), row[i]);
-      w->Update();
-    }
-    EXPECT_TRUE(w->Flush().empty());
-    w->Close();
+    AppendRows("every", rows, batch);
     auto r = conn_->OpenTable("every", ado::OpenMode::Read);
     for (const auto& row : rows) {
       ASSERT_FALSE(r->Eof());
@@ -348,14 +353,7 @@ TEST_P(OdbcRecordsetTest, ValuesLongerThanTheirBuffersArriveWhole) {
       {int64_t{6}, std::string("끝"), ado::Bytes{9}, int64_t{60}},
       {int64_t{7}, mid + "!", ado::Bytes(5001, 0xCD), int64_t{70}},
   };
-  auto w = conn_->OpenTable("lv", ado::OpenMode::Append);
-  for (const auto& row : rows) {
-    w->AddNew();
-    for (size_t i = 0; i < row.size(); ++i) w->SetValue(static_cast<int>(i), row[i]);
-    w->Update();
-  }
-  EXPECT_TRUE(w->Flush().empty());
-  w->Close();
+  AppendRows("lv", rows);
   // Slices of two: the wider buffers and the value-at-a-time reading both
   // happen on the read-ahead thread, in the middle of the table.
   SetReadSliceRows(2);
