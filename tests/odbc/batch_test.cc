@@ -37,6 +37,21 @@ class OdbcBatchTest : public ::testing::TestWithParam<const char*> {
   }
 
   void Root(const std::string& sql) { test::RootExec(server_, "USE `" + db_ + "`; " + sql); }
+  // Appends ids from, from + 1, ... (count of them) to table's first column in
+  // batches of batch rows; the failures its Flush reports.
+  static std::vector<ado::Recordset::RowFailure> AppendIds(ado::Connection& conn, const std::string& table,
+                                                           int64_t from, int64_t count, int batch) {
+    auto w = conn.OpenTable(table, ado::OpenMode::Append);
+    w->SetBatchRows(batch);
+    for (int64_t i = from; i < from + count; ++i) {
+      w->AddNew();
+      w->SetValue(0, i);
+      w->Update();
+    }
+    auto failures = w->Flush();
+    w->Close();
+    return failures;
+  }
   // Seen from another session: only what was committed.
   std::vector<std::vector<std::string>> Seen(const std::string& sql) {
     return test::RootQuery(server_, "SELECT " + sql);
@@ -255,15 +270,7 @@ TEST_P(OdbcBatchTest, BatchesLandInTheDatabaseTheConnectionIsOn) {
   for (const std::string& db : {db_, other})
     test::RootExec(server_, "CREATE TABLE `" + db + "`.t (id INT PRIMARY KEY) ENGINE=InnoDB");
   conn_->Execute("USE `" + other + "`");
-  auto w = conn_->OpenTable("t", ado::OpenMode::Append);
-  w->SetBatchRows(10);
-  for (int64_t i = 0; i < 95; ++i) {
-    w->AddNew();
-    w->SetValue(0, i);
-    w->Update();
-  }
-  EXPECT_TRUE(w->Flush().empty());
-  w->Close();
+  EXPECT_TRUE(AppendIds(*conn_, "t", 0, 95, 10).empty());
   EXPECT_EQ(Seen("COUNT(*) FROM `" + other + "`.t").at(0).at(0), "95");
   EXPECT_EQ(Seen("COUNT(*) FROM `" + db_ + "`.t").at(0).at(0), "0");
 }
@@ -278,17 +285,7 @@ TEST_P(OdbcBatchTest, SideConnectionsCarryRowsOnlyToTheDatabaseTheConnectionIsOn
   test::ScopedDatabase scopedOther(server_, other);
   for (const std::string& db : {db_, other})
     test::RootExec(server_, "CREATE TABLE `" + db + "`.t (id INT PRIMARY KEY) ENGINE=InnoDB");
-  auto append = [&](int64_t from) {
-    auto w = conn_->OpenTable("t", ado::OpenMode::Append);
-    w->SetBatchRows(10);
-    for (int64_t i = from; i < from + 95; ++i) {
-      w->AddNew();
-      w->SetValue(0, i);
-      w->Update();
-    }
-    EXPECT_TRUE(w->Flush().empty());
-    w->Close();
-  };
+  auto append = [&](int64_t from) { EXPECT_TRUE(AppendIds(*conn_, "t", from, 95, 10).empty()); };
   conn_->WillAppend();
   append(0);  // over the side connections opened ahead, kept for the next table
   conn_->Execute("USE `" + other + "`");
@@ -320,15 +317,7 @@ TEST_P(OdbcBatchTest, AConnectionClosesCleanlyWhileSideConnectionsAreOpeningAhea
   SetUp();
   Root("CREATE TABLE t (id INT PRIMARY KEY) ENGINE=InnoDB");
   conn_->WillAppend();
-  auto w = conn_->OpenTable("t", ado::OpenMode::Append);
-  w->SetBatchRows(10);
-  for (int64_t i = 0; i < 45; ++i) {
-    w->AddNew();
-    w->SetValue(0, i);
-    w->Update();
-  }
-  EXPECT_TRUE(w->Flush().empty());
-  w->Close();
+  EXPECT_TRUE(AppendIds(*conn_, "t", 0, 45, 10).empty());
   conn_->Close();
   EXPECT_EQ(Seen("COUNT(*) FROM `" + db_ + "`.t").at(0).at(0), "45");
 }
@@ -341,15 +330,7 @@ TEST_P(OdbcBatchTest, ATableOfOneBatchOverASideConnectionStillFailsRowByRow) {
   Root("CREATE TABLE big (id INT PRIMARY KEY) ENGINE=InnoDB;"
        "CREATE TABLE k (id INT PRIMARY KEY, s VARCHAR(8)) ENGINE=InnoDB; INSERT INTO k VALUES (7, 'old')");
   conn_->WillAppend();
-  auto big = conn_->OpenTable("big", ado::OpenMode::Append);
-  big->SetBatchRows(10);
-  for (int64_t i = 0; i < 35; ++i) {
-    big->AddNew();
-    big->SetValue(0, i);
-    big->Update();
-  }
-  EXPECT_TRUE(big->Flush().empty());
-  big->Close();
+  EXPECT_TRUE(AppendIds(*conn_, "big", 0, 35, 10).empty());
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE(round);
     auto w = conn_->OpenTable("k", ado::OpenMode::Append);
@@ -390,17 +371,10 @@ TEST_P(OdbcBatchTest, SideConnectionsLeaveRoomInAnAccountsConnectionLimit) {
   auto conn = MakeOdbcConnection();
   conn->Open(as);
   conn->WillAppend();
-  auto w = conn->OpenTable("t", ado::OpenMode::Append);
-  w->SetBatchRows(10);
-  for (int64_t i = 0; i < 45; ++i) {
-    w->AddNew();
-    w->SetValue(0, i);
-    w->Update();
-  }
-  EXPECT_TRUE(w->Flush().empty());
+  EXPECT_TRUE(AppendIds(*conn, "t", 0, 45, 10).empty());
+  // Every side connection it opened is still up, kept for the next table.
   auto second = MakeOdbcConnection();
   EXPECT_NO_THROW(second->Open(as));
-  w->Close();
   EXPECT_EQ(Seen("COUNT(*) FROM `" + db_ + "`.t").at(0).at(0), "45");
 }
 
