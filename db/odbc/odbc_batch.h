@@ -32,6 +32,9 @@ inline size_t LanesFor(double roundTripMs) {
   return std::clamp<size_t>(kMinLanes + static_cast<size_t>(std::max(roundTripMs, 0.0) / kMsPerLane), kMinLanes,
                             kMaxLanes);
 }
+// Connections an account limited in connections keeps free when side
+// connections are opened ahead: the copy run's own second one, and another.
+constexpr long long kSpareConnections = 2;
 // Filled batches waiting for a lane. The caller fills one far faster than a
 // lane stores one, so a short queue keeps every lane busy; each batch waiting
 // holds its rows twice over (values and arrays), the bulk of the memory.

@@ -12,6 +12,7 @@
 // goes alone, as on the record set's own connection (arrays again, then row
 // by row), before the later ones go again.
 #include <algorithm>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <utility>
@@ -100,11 +101,25 @@ void Session::ReadySide(SideLink& link, const std::string& cs, const SideState& 
 void Session::OpenSidesAhead() {
   if (connectMs < 0) return;
   // What the side connections are made ready for: one round trip here saves
-  // a lane three later (the proof, the settings, autocommit).
+  // a lane three later (the proof, the settings, autocommit). And how many
+  // the account may open: an account limited to a few connections (shared
+  // hosting) keeps room for the copy run's own second connection and one
+  // more, or the run would fail for the sake of speed.
   if (!aheadState) {
     try {
-      const auto row = FirstRowTexts(dbc.get(), std::string("SELECT ") + kSideStateItem);
-      if (!row.empty()) aheadState = ParseSideState(row[0]);
+      const auto row = FirstRowTexts(dbc.get(), std::string("SELECT ") + kSideStateItem +
+                                                    ", @@SESSION.max_user_connections, (SELECT COUNT(*) FROM "
+                                                    "information_schema.PROCESSLIST WHERE USER = "
+                                                    "SUBSTRING_INDEX(CURRENT_USER(), '@', 1))");
+      if (row.size() == 3) {
+        aheadState = ParseSideState(row[0]);
+        const long long limit = std::atoll(row[1].c_str()), used = std::atoll(row[2].c_str());
+        if (limit > 0) {
+          std::lock_guard<std::mutex> lock(spareMu);
+          const long long room = limit - used - kSpareConnections;  // (those made so far are among used)
+          sideLimit = sidesMade + static_cast<size_t>(std::max(room, 0LL));
+        }
+      }
     } catch (...) {
     }
   }

@@ -74,20 +74,20 @@ SideLink::~SideLink() {
 }
 
 std::unique_ptr<SideLink> Session::TakeSide() {
-  {
-    std::unique_lock<std::mutex> lock(spareMu);
-    spareCv.wait(lock, [this] { return !spare.empty() || connecting == 0; });
-    if (!spare.empty()) {
-      auto link = std::move(spare.back());
-      spare.pop_back();
-      return link;
-    }
+  std::unique_lock<std::mutex> lock(spareMu);
+  spareCv.wait(lock, [this] { return !spare.empty() || connecting == 0; });
+  if (!spare.empty()) {
+    auto link = std::move(spare.back());
+    spare.pop_back();
+    return link;
   }
   return NewSide();
 }
 
+// Called with spareMu held.
 std::unique_ptr<SideLink> Session::NewSide() {
-  if (connectionString.empty()) return nullptr;
+  if (connectionString.empty() || sidesMade >= sideLimit) return nullptr;
+  ++sidesMade;
   auto link = std::make_unique<SideLink>();
   if (!Ok(SQLAllocHandle(SQL_HANDLE_DBC, env.get(), link->dbc.out()))) return nullptr;
   SQLSetConnectAttr(link->dbc.get(), SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN{30}), 0);

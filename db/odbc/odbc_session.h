@@ -3,6 +3,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -88,6 +89,10 @@ struct Session {
   std::vector<std::unique_ptr<SideLink>> spare;
   size_t connecting = 0;
   std::vector<std::thread> openers;
+  // Side connections made so far, and how many the account's own limit of
+  // connections leaves room for (set by OpenSidesAhead where there is one).
+  size_t sidesMade = 0;
+  size_t sideLimit = SIZE_MAX;
   // Read by OpenSidesAhead: what those side connections are made ready for.
   std::optional<SideState> aheadState;
 
@@ -112,6 +117,8 @@ struct Session {
     spare.clear();
     roundTripMs = -1;
     aheadState.reset();
+    sidesMade = 0;
+    sideLimit = SIZE_MAX;
     keysDatabase.clear();
     primaryKeys.clear();
   }

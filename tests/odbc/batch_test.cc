@@ -371,6 +371,39 @@ TEST_P(OdbcBatchTest, ATableOfOneBatchOverASideConnectionStillFailsRowByRow) {
   EXPECT_EQ(Seen("COUNT(*) FROM `" + db_ + "`.big").at(0).at(0), "35");
 }
 
+// An account allowed only a few connections (shared hosting) must still
+// have room for the copy run's own second connection after the side
+// connections opened ahead: here it has room for none of them.
+TEST_P(OdbcBatchTest, SideConnectionsLeaveRoomInAnAccountsConnectionLimit) {
+  const std::string user = test::UniqueName("lim").substr(0, 16);
+  test::RootExec(server_, "CREATE USER '" + user + "'@'%' IDENTIFIED BY 'Lim-pw-7342' WITH MAX_USER_CONNECTIONS 3;"
+                          "GRANT ALL ON `" + db_ + "`.* TO '" + user + "'@'%'");
+  struct DropUser {
+    test::MariaServer server;
+    std::string user;
+    ~DropUser() { test::RootExec(server, "DROP USER IF EXISTS '" + user + "'@'%'"); }
+  } drop{server_, user};
+  Root("CREATE TABLE t (id INT PRIMARY KEY) ENGINE=InnoDB");
+  std::string cache;
+  const std::string as = "Driver=" + GetMyODBCDllPath(cache) + ";SERVER=" + server_.host + ";UID=" + user +
+                         ";PWD=Lim-pw-7342;DATABASE=" + db_;
+  auto conn = MakeOdbcConnection();
+  conn->Open(as);
+  conn->WillAppend();
+  auto w = conn->OpenTable("t", ado::OpenMode::Append);
+  w->SetBatchRows(10);
+  for (int64_t i = 0; i < 45; ++i) {
+    w->AddNew();
+    w->SetValue(0, i);
+    w->Update();
+  }
+  EXPECT_TRUE(w->Flush().empty());
+  auto second = MakeOdbcConnection();
+  EXPECT_NO_THROW(second->Open(as));
+  w->Close();
+  EXPECT_EQ(Seen("COUNT(*) FROM `" + db_ + "`.t").at(0).at(0), "45");
+}
+
 // The session's settings are written into a statement for each side
 // connection: only plain values get there; anything that would need quoting
 // leaves the session without side connections.
