@@ -55,7 +55,8 @@ std::vector<std::string> PrimaryKey(Session& session, const std::string& table) 
   std::string db;
   if (Ok(SQLGetConnectAttrW(session.handle(), SQL_ATTR_CURRENT_CATALOG, cat, sizeof cat, &len)) && len > 0 &&
       static_cast<size_t>(len) < sizeof cat)
-    db = Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(cat), static_cast<size_t>(len) / sizeof(SQLWCHAR)));
+    db = Utf16ToUtf8(
+        std::u16string_view(reinterpret_cast<const char16_t*>(cat), static_cast<size_t>(len) / sizeof(SQLWCHAR)));
   if (db.empty()) return PrimaryKeyByDriver(session.handle(), table);
   if (session.keysDatabase != db) {
     session.primaryKeys.clear();
@@ -189,7 +190,8 @@ void OdbcReader::Start() {
     }
     session_->roundTripMs = best;
   }
-  sliceScale_ = std::clamp<size_t>(1 + static_cast<size_t>(session_->roundTripMs / kMsPerSliceScale), 1, kMaxSliceScale);
+  sliceScale_ =
+      std::clamp<size_t>(1 + static_cast<size_t>(session_->roundTripMs / kMsPerSliceScale), 1, kMaxSliceScale);
   PlanNextSlice(bytes);
   StartPrefetch();
 }
