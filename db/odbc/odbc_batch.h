@@ -22,15 +22,18 @@ constexpr size_t kWideValue = 2048;
 constexpr size_t kMaxArrayBytes = size_t{8} << 20;
 // Batches side by side over side connections: enough to keep a distant
 // server busy through the round trips between one batch and the next (one
-// more lane for every kMsPerLane of the round trip). A lane spends two round
-// trips on each batch (execute, commit), so a distant server needs many;
-// past a dozen the server's own contention eats what they save.
+// more lane for every kMsPerLane of the round trip: a lane spends two round
+// trips on each batch, execute and commit). Past kMaxLanes a lane's batches
+// grow instead, to at most kMaxBatchGrowth times the caller's (a batch costs
+// a lane the same two round trips whatever its size): statements running at
+// once on the server cost it more than they save where its CPU is short.
 constexpr size_t kMinLanes = 2;
-constexpr size_t kMaxLanes = 12;
+constexpr size_t kMaxLanes = 8;
 constexpr double kMsPerLane = 2.5;
+constexpr double kMaxBatchGrowth = 2;
+inline double LanesWanted(double roundTripMs) { return kMinLanes + std::max(roundTripMs, 0.0) / kMsPerLane; }
 inline size_t LanesFor(double roundTripMs) {
-  return std::clamp<size_t>(kMinLanes + static_cast<size_t>(std::max(roundTripMs, 0.0) / kMsPerLane), kMinLanes,
-                            kMaxLanes);
+  return std::clamp<size_t>(static_cast<size_t>(LanesWanted(roundTripMs)), kMinLanes, kMaxLanes);
 }
 // Connections an account limited in connections keeps free when side
 // connections are opened ahead: the copy run's own second one, and another.

@@ -400,6 +400,9 @@ void OdbcAppender::StoreBatch(bool full, bool last) {
     lanesTried_ = true;
     WaitForSender();  // what the record set's own connection took goes first
     StartLanes(LanesFor(session_->roundTripMs));
+    const double growth = std::min(LanesWanted(session_->roundTripMs) / kMaxLanes, kMaxBatchGrowth);
+    if (lanes_.size() == kMaxLanes && growth > 1)
+      batchRows_ = static_cast<size_t>(static_cast<double>(batchRows_) * growth);
   } else if (!lanesTried_ && last && lanes_.empty() && !settings_.empty() &&
              session_->HasReadySide(connectionId_, database_, settings_)) {
     WaitForSender();
