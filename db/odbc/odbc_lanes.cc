@@ -100,6 +100,7 @@ void Session::ReadySide(SideLink& link, const std::string& cs, const SideState& 
 
 void Session::OpenSidesAhead() {
   if (connectMs < 0) return;
+  WaitIdle();  // the query below goes over the connection
   // What the side connections are made ready for: one round trip here saves
   // a lane three later (the proof, the settings, autocommit). And how many
   // the account may open: an account limited to a few connections (shared
