@@ -3,6 +3,7 @@
 // transaction of its own, replaying a refused one row by row.
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 #include "db/odbc/odbc_batch.h"
@@ -44,13 +45,20 @@ OdbcAppender::ArrayResult OdbcAppender::BuildArrays(Run& run) const {
     if (c.kind == Kind::None) c.kind = Kind::Text;  // all NULL
     c.ind.assign(n, 0);
     if (c.kind == Kind::Text || c.kind == Kind::Bytes) {
+      // Texts and bytes go into the array as they are (below); only other
+      // values (dates, amounts, GUIDs) need a text form made first.
       c.texts.resize(n);
       for (size_t r = 0; r < n; ++r) {
         const ado::Value& v = rows[r].values[i];
         if (ado::IsNull(v)) continue;
-        if (const auto* by = std::get_if<ado::Bytes>(&v)) c.texts[r].assign(by->begin(), by->end());
-        else TextForm(v, cols_[i], c.texts[r]);
-        c.width = std::max(c.width, c.texts[r].size());
+        if (const auto* t = std::get_if<std::string>(&v)) {
+          c.width = std::max(c.width, t->size());
+        } else if (const auto* by = std::get_if<ado::Bytes>(&v)) {
+          c.width = std::max(c.width, by->size());
+        } else {
+          TextForm(v, cols_[i], c.texts[r]);
+          c.width = std::max(c.width, c.texts[r].size());
+        }
       }
       c.width = std::max<size_t>(c.width, 1);
     } else {
@@ -79,8 +87,11 @@ OdbcAppender::ArrayResult OdbcAppender::BuildArrays(Run& run) const {
       } else if (col.kind == Kind::Float) {
         std::memcpy(at, &std::get<float>(v), sizeof(float));
       } else {
-        std::memcpy(at, col.texts[r].data(), col.texts[r].size());
-        col.ind[r] = static_cast<SQLLEN>(col.texts[r].size());
+        std::string_view t = col.texts[r];
+        if (const auto* s = std::get_if<std::string>(&v)) t = *s;
+        else if (const auto* by = std::get_if<ado::Bytes>(&v)) t = {reinterpret_cast<const char*>(by->data()), by->size()};
+        std::memcpy(at, t.data(), t.size());
+        col.ind[r] = static_cast<SQLLEN>(t.size());
       }
     }
     col.texts.clear();
