@@ -126,10 +126,11 @@ void BlockFetch::Release(SQLHSTMT s) {
 
 bool BlockFetch::Grow(size_t col, SQLLEN needed) {
   Buffer& b = cols_[col];
-  size_t want = needed >= 0 ? static_cast<size_t>(needed) + 1 : b.width * 4;
-  want = std::max(want, b.width + 1);
-  if (want > kMaxWidth) return false;
-  b.width = (want + 15) / 16 * 16;
+  const size_t need = needed >= 0 ? static_cast<size_t>(needed) + 1 : b.width * 4;
+  if (need > kMaxWidth) return false;
+  // At least twice as wide: a column of ever longer values (memos) has its
+  // slice read again a few times, not once for every new longest value.
+  b.width = std::min(kMaxWidth, (std::max(need, b.width * 2) + 15) / 16 * 16);
   return true;
 }
 
