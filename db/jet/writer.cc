@@ -447,6 +447,14 @@ struct TableWriter::IndexState {
       SlotInsert(static_cast<uint32_t>(pending.size() - 1));
     }
   }
+  // No committed tree any more (emptied, or about to be built anew).
+  void DropTree() {
+    root = 0;
+    count = 0;
+    lastKey.clear();
+    filter = KeyFilter{};
+    filterOn = false;
+  }
   // release: also the buffers, so that a table whose copy is done keeps
   // nothing of its last interval while the next tables are copied (within
   // a copy they are kept: growing them anew each interval scatters the heap).
@@ -854,11 +862,7 @@ void TableWriter::DeleteAll() {
       s.committedPages.clear();
     }
     s.ClearPending(true);
-    s.root = 0;
-    s.count = 0;
-    s.lastKey.clear();
-    s.filter = KeyFilter{};
-    s.filterOn = false;
+    s.DropTree();
   }
   rowCount_ = 0;
   dirty_ = true;
@@ -985,11 +989,7 @@ void TableWriter::ResortGeneral(bool dryRun) {
       if (!rebuild[k]) continue;
       IndexState& s = indexes_[k];
       s.ClearPending(false);
-      s.root = 0;
-      s.count = 0;
-      s.lastKey.clear();
-      s.filter = KeyFilter{};
-      s.filterOn = false;
+      s.DropTree();
     }
   // Every row of the table, in page and slot order; a moved row is keyed
   // at its original slot, which is what index entries name.

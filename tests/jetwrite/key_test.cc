@@ -3,20 +3,12 @@
 
 #include "db/jet/index_key.h"
 #include "db/jet/jet_errors.h"
+#include "support/test_support.h"
 
 namespace brenvo::jet {
 namespace {
 
-std::string Hex(const std::vector<uint8_t>& b) {
-  std::string s;
-  char buf[4];
-  for (uint8_t x : b) {
-    std::snprintf(buf, sizeof buf, "%02x ", x);
-    s += buf;
-  }
-  if (!s.empty()) s.pop_back();
-  return s;
-}
+using test::Hex;
 
 std::string Key(uint8_t type, const ado::Value& v, bool ascending = true) {
   ColumnDef c;
@@ -24,7 +16,7 @@ std::string Key(uint8_t type, const ado::Value& v, bool ascending = true) {
   c.type = type;
   std::vector<uint8_t> key;
   AppendKeySegment(c, ascending, v, key);
-  return Hex(key);
+  return Hex(key, " ");
 }
 
 TEST(IndexKeys, TextInTheGeneralSortOrder) {

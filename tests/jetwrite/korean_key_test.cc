@@ -15,15 +15,7 @@
 namespace brenvo::jet {
 namespace {
 
-std::string Hex(const std::vector<uint8_t>& b) {
-  std::string s;
-  char buf[4];
-  for (uint8_t x : b) {
-    std::snprintf(buf, sizeof buf, "%02x", x);
-    s += buf;
-  }
-  return s;
-}
+using test::Hex;
 
 std::vector<std::string> Split(const std::string& s, const std::string& sep) {
   std::vector<std::string> out;

@@ -62,10 +62,6 @@ SmallTmpfs::~SmallTmpfs() {
   if (mounted_) ::umount2(dir_.str().c_str(), MNT_DETACH);
 }
 
-std::string ExpectedCsv(const std::string& table) {
-  return ReadFile(FixturesDir() / "brenvo" / "expected" / (table + ".csv"));
-}
-
 std::string ExportWithOurReader(const std::string& path, const std::string& table, const std::string& password) {
   auto db = jet::Database::Open(path, password);
   std::string out;

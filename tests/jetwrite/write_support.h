@@ -23,7 +23,6 @@ inline constexpr const char* kBrenvoPassword = "wq3518";
 
 // Copies fixtures/brenvo/NAME into dir as a writable file; returns its path.
 std::string CopyBrenvoFixture(const TempDir& dir, const std::string& name);
-std::string ExpectedCsv(const std::string& table);
 
 // The CSV export of a table through our reader.
 std::string ExportWithOurReader(const std::string& path, const std::string& table,

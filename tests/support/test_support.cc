@@ -1,5 +1,6 @@
 #include "support/test_support.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -46,6 +47,21 @@ void WriteFile(const std::filesystem::path& p, const std::string& bytes) {
 std::string TestEnv(const std::string& name) {
   const char* v = std::getenv(("BRENVO_TEST_" + name).c_str());
   return v ? v : "";
+}
+
+std::string Hex(const std::vector<uint8_t>& bytes, const char* sep) {
+  std::string s;
+  char buf[4];
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    std::snprintf(buf, sizeof buf, "%02x", bytes[i]);
+    if (i > 0) s += sep;
+    s += buf;
+  }
+  return s;
+}
+
+std::string ExpectedCsv(const std::string& table) {
+  return ReadFile(FixturesDir() / "brenvo" / "expected" / (table + ".csv"));
 }
 
 }  // namespace brenvo::test

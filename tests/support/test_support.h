@@ -73,7 +73,11 @@ class TempDir {
 
 // The shared fixtures folder, or empty when it is absent.
 std::filesystem::path FixturesDir();
+// The reference export of a table of dbMain.mdb (fixtures/brenvo/expected).
+std::string ExpectedCsv(const std::string& table);
 std::string ReadFile(const std::filesystem::path& p);
+// Bytes as lower-case hex, sep between two bytes.
+std::string Hex(const std::vector<uint8_t>& bytes, const char* sep = "");
 void WriteFile(const std::filesystem::path& p, const std::string& bytes);
 
 // Test server addresses from the environment the harness exports

@@ -21,8 +21,7 @@ std::string MdbExport(const std::filesystem::path& file, const std::string& tabl
 
 void ExpectLikeReference(const std::filesystem::path& file) {
   for (const auto& t : TableCatalogue::TableNames()) {
-    std::string expected = ReadFile(FixturesDir() / "brenvo" / "expected" / (t + ".csv"));
-    EXPECT_TRUE(MdbExport(file, t) == expected) << "table " << t << " differs";
+    EXPECT_TRUE(MdbExport(file, t) == ExpectedCsv(t)) << "table " << t << " differs";
   }
   auto report = jet::CheckDatabase(file.string(), "wq3518");
   for (const auto& f : report.faults) ADD_FAILURE() << f;
@@ -66,6 +65,19 @@ void CopyRunTest::MakeCsDb(const MariaServer& server, const std::string& host) {
 void CopyRunTest::Mark(std::initializer_list<const char*> tables) {
   console->catalogue().MarkAll(false);
   for (const char* t : tables) console->catalogue().at(console->catalogue().IndexOf(t)).marked = true;
+}
+
+void CopyRunTest::AtRow(const std::string& table, int row, std::function<void()> f) {
+  console->onRow = [this, table, row, f = std::move(f), done = false](int at) mutable {
+    if (done || at != row || console->catalogue().current() != console->catalogue().IndexOf(table)) return;
+    done = true;
+    f();
+  };
+}
+
+void CopyRunTest::KillRunConnections() {
+  for (const auto& p : RootQuery(cs, "SELECT ID FROM information_schema.PROCESSLIST WHERE USER = '" + id + "'"))
+    RootExec(cs, "KILL CONNECTION " + p[0]);
 }
 
 std::vector<std::string> CopyRunTest::Lines() const {

@@ -49,6 +49,10 @@ class CopyRunTest : public ::testing::Test {
   // account id / rt528164 on it; sets the console's three fields.
   void MakeCsDb(const MariaServer& server, const std::string& host);
   void Mark(std::initializer_list<const char*> tables);
+  // f, once, when the run reaches the given row of the given table.
+  void AtRow(const std::string& table, int row, std::function<void()> f);
+  // Ends every server connection of the run's account (the CS server gone).
+  void KillRunConnections();
 
   CopyRunResult Run() { return cmdStart_Click(*console, services); }
   // The pane's lines.

@@ -72,7 +72,7 @@ TEST_F(CopyRunOutcomeTest, ColumnsInAnotherOrderGoByName) {
   RootExec(cs, "ALTER TABLE " + T("sale_d") + " MODIFY price DOUBLE NULL AFTER qty");
   RootExec(cs, "ALTER TABLE " + T("customer") + " MODIFY mobile VARCHAR(20) NULL AFTER tel");
   for (const char* t : {"customer", "sale_d"})
-    EXPECT_TRUE(CsExport(t) == ReadFile(FixturesDir() / "brenvo" / "expected" / (std::string(t) + ".csv"))) << t;
+    EXPECT_TRUE(CsExport(t) == ExpectedCsv(t)) << t;
 
   // And back the other way out of the reordered CS DB into an empty file.
   RootExec(cs, "ALTER TABLE " + T("sale_d") + " MODIFY price DOUBLE NULL AFTER prod_name");
@@ -86,9 +86,7 @@ TEST_F(CopyRunOutcomeTest, ColumnsInAnotherOrderGoByName) {
   r = Run();
   EXPECT_TRUE(r.Succeeded());
   for (const char* t : {"customer", "sale_d"})
-    EXPECT_TRUE(MdbExport(dbs / "dbMain.mdb", t) ==
-                ReadFile(FixturesDir() / "brenvo" / "expected" / (std::string(t) + ".csv")))
-        << t;
+    EXPECT_TRUE(MdbExport(dbs / "dbMain.mdb", t) == ExpectedCsv(t)) << t;
 }
 
 TEST_F(CopyRunOutcomeTest, ColumnsWithOtherNamesGoByPositionAfterOneMessage) {
@@ -190,9 +188,7 @@ TEST_F(CopyRunOutcomeTest, ACancelKeepsTheTablesBeforeAndLeavesTheRestAlone) {
   RootExec(cs, "INSERT INTO " + T("receive") + " (recv_id) VALUES (1)");
   Mark({"customer", "sale_d", "receive"});
   console->SetChecked(Control::chkSkipFidSize, true);
-  console->onRow = [&](int row) {
-    if (row == 5000 && console->catalogue().current() == console->catalogue().IndexOf("sale_d")) console->cancel = true;
-  };
+  AtRow("sale_d", 5000, [&] { console->cancel = true; });
   prompter.QueueAnswers({true, true});
   CopyRunResult r = Run();
   EXPECT_TRUE(r.cancelled);
@@ -242,9 +238,7 @@ TEST_F(CopyRunOutcomeTest, ACancelIntoAnAccessFileLeavesTheTableInProgressAsItWa
   console->SetDirection(2);
   Mark({"customer", "sale_d", "receive"});
   console->SetChecked(Control::chkSkipFidSize, true);
-  console->onRow = [&](int row) {
-    if (row == 5000 && console->catalogue().current() == console->catalogue().IndexOf("sale_d")) console->cancel = true;
-  };
+  AtRow("sale_d", 5000, [&] { console->cancel = true; });
   prompter.QueueAnswers({true, true});
   CopyRunResult r = Run();
   EXPECT_TRUE(r.cancelled);
@@ -277,12 +271,10 @@ TEST_F(CopyRunOutcomeTest, ACsServerKilledInTheMiddleOfATableLeavesItAsItWas) {
     ~RestoreSlices() { odbc::SetReadSliceRows(5000); }
   } restore;
   bool killed = false;
-  console->onRow = [&](int row) {
-    if (killed || row != 5000 || console->catalogue().current() != console->catalogue().IndexOf("sale_d")) return;
+  AtRow("sale_d", 5000, [&] {
     killed = true;
-    for (const auto& p : RootQuery(cs, "SELECT ID FROM information_schema.PROCESSLIST WHERE USER = '" + id + "'"))
-      RootExec(cs, "KILL CONNECTION " + p[0]);
-  };
+    KillRunConnections();
+  });
   prompter.QueueAnswers({true, true});
   CopyRunResult r = Run();
   ASSERT_TRUE(killed);

@@ -36,9 +36,7 @@ TEST_F(CopyRunTest, BrenvoToCsCopiesEveryValueExactly) {
   EXPECT_EQ(r.rowsStored, 36325);
   ExpectVerifiedEqual(r, 20);
   for (const auto& t : TableCatalogue::TableNames()) {
-    std::string expected = ReadFile(FixturesDir() / "brenvo" / "expected" / (t + ".csv"));
-    std::string got = CsExport(t);
-    EXPECT_TRUE(got == expected) << "table " << t << " differs";
+    EXPECT_TRUE(CsExport(t) == ExpectedCsv(t)) << "table " << t << " differs";
   }
   auto lines = Lines();
   EXPECT_TRUE(Has(lines, " ADO  customer...................500건 복사(Time "));
@@ -289,12 +287,10 @@ TEST_F(CopyRunTest, ServerConnectionKilledInTheMiddleOfATable) {
   Mark({"customer", "sale_d", "receive"});
   console->SetChecked(Control::chkSkipFidSize, true);
   bool killed = false;
-  console->onRow = [&](int row) {
-    if (killed || row != 5000 || console->catalogue().current() != console->catalogue().IndexOf("sale_d")) return;
+  AtRow("sale_d", 5000, [&] {
     killed = true;
-    for (const auto& p : RootQuery(cs, "SELECT ID FROM information_schema.PROCESSLIST WHERE USER = '" + id + "'"))
-      RootExec(cs, "KILL CONNECTION " + p[0]);
-  };
+    KillRunConnections();
+  });
   prompter.QueueAnswers({true, true});
   CopyRunResult r = Run();
   ASSERT_TRUE(killed);
